@@ -70,6 +70,23 @@ extern char ICC_Reader_ApplicationMutex[8];
  * Layer 2: error codes and call log
  * ====================================================================== */
 
+/* The call log: every exported card function formats a line describing
+ * the call into logbuf, replacing the previous one (its name and input
+ * when it starts, its output when it succeeds, the error code and text
+ * when it fails), so logbuf holds the latest line, NUL-terminated.
+ * Lines longer than the buffer are cut. */
+#define KESTREL_LOGBUF_SIZE 10240
+extern char logbuf[KESTREL_LOGBUF_SIZE];
+
+/* Appends `line` and CR LF to the file "E:\qvlog.txt" in the current
+ * directory, but only when that file already exists; never creates it. */
+void Addlog(const char *line);
+
+/* The reader handle that a multi-step HSM-assisted operation keeps open
+ * between its calls: 0 before any such step, -11 once a card-level call
+ * has closed the reader. */
+long getHandler(void);
+
 /* ======================================================================
  * Layer 4: card data model (conversions, request checks)
  * ====================================================================== */
