@@ -31,7 +31,7 @@ public:
 // particular behaviour (61xx, 6Cxx, errors) rather than a whole card.
 class ScriptedCard : public Card {
 public:
-    explicit ScriptedCard(Bytes atr = hex("3B 6C 00 02 86 38 00 00 00 00 00 00 90 00"))
+    explicit ScriptedCard(Bytes atr = hex("3B 6C 00 02 86 38 16 3C 4B 45 53 54 52 45"))
         : atr_(std::move(atr)) {}
 
     // Adds a rule; later rules are tried first, so a test can override a

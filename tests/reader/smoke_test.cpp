@@ -19,3 +19,18 @@ TEST_F(Smoke, OpenExchangeClose) {
     EXPECT_EQ(toHex(r->trace()[0].command), "00 14 00 00 00");
     EXPECT_TRUE(r->protocolErrors().empty());
 }
+
+TEST_F(Smoke, ReaderHandleApiPowersAndExchanges) {
+    reader()->insert(0x01, std::make_shared<ScriptedCard>());
+    std::static_pointer_cast<ScriptedCard>(reader()->slot(0x01).card)->on("00 84 00 00 08", "01 02 03 04 05 06 07 08 90 00");
+    long h = ICC_Reader_Open("USB1");
+    ASSERT_GE(h, 1650);
+    ASSERT_LE(h, 1999);
+    char atr[64];
+    EXPECT_EQ(ICC_Reader_PowerOn(h, 0x01, atr), 12);
+    unsigned char cmd[] = {0x00, 0x84, 0x00, 0x00, 0x08};
+    unsigned char rsp[KESTREL_MAX_RESPONSE];
+    EXPECT_EQ(ICC_Reader_Application(h, 0x01, 5, cmd, rsp), 10);
+    EXPECT_EQ(toHex(rsp, 10), "01 02 03 04 05 06 07 08 90 00");
+    EXPECT_EQ(ICC_Reader_Close(h), 0);
+}
