@@ -27,7 +27,7 @@ TEST_F(Smoke, ReaderHandleApiPowersAndExchanges) {
     ASSERT_GE(h, 1650);
     ASSERT_LE(h, 1999);
     char atr[64];
-    EXPECT_EQ(ICC_Reader_PowerOn(h, 0x01, atr), 12);
+    EXPECT_EQ(ICC_Reader_PowerOn(h, 0x01, atr), 14);
     unsigned char cmd[] = {0x00, 0x84, 0x00, 0x00, 0x08};
     unsigned char rsp[KESTREL_MAX_RESPONSE];
     EXPECT_EQ(ICC_Reader_Application(h, 0x01, 5, cmd, rsp), 10);
