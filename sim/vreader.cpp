@@ -1,0 +1,150 @@
+// vreader: runs a program against the virtual reader.
+//
+//   vreader [options] -- PROGRAM [ARGS...]
+//
+// The virtual reader lives in this process; the program runs as a child
+// under umockdev's preload library, so its libusb finds the reader on a
+// simulated USB bus.  The program needs no change and no hardware.
+#include <getopt.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "demo_cards.h"
+#include "preload.h"
+#include "virtual_reader.h"
+
+namespace {
+
+const char kUsage[] =
+    "Usage: vreader [OPTIONS] -- PROGRAM [ARGS...]\n"
+    "Runs PROGRAM against a virtual card reader on a simulated USB bus.\n"
+    "\n"
+    "The program runs unmodified under umockdev's preload library: libusb in it\n"
+    "finds the reader (USB vendor 163C) and talks to it as to real hardware.\n"
+    "The reader starts with the demonstration cards in its slots.\n"
+    "\n"
+    "Options:\n"
+    "  -t, --trace        print every message the reader receives and its answer\n"
+    "                     (to standard error, or to the file of --trace-file)\n"
+    "      --trace-file=FILE  write the trace to FILE\n"
+    "  -e, --empty        start with empty slots\n"
+    "      --usb=VARIANT  what appears on the USB bus: reader (default), none,\n"
+    "                     other-vendor, later-interface, no-node, claimed,\n"
+    "                     no-configuration\n"
+    "  -h, --help         show this text\n"
+    "\n"
+    "Exit status: the program's own, or 127 when it cannot be started.\n"
+    "Example: vreader --trace -- ./readertest 1\n";
+
+FILE *traceOut = nullptr;
+
+void printExchange(const vr::Exchange &ex) {
+    const vr::SlotInfo *slot = vr::slotByNad(ex.nad);
+    fprintf(traceOut, "-> %02X %-20s %s\n", ex.nad, slot ? slot->name : "?",
+            vr::toHex(ex.command).c_str());
+    if (ex.answered)
+        fprintf(traceOut, "<- %02X %-20s %s\n", ex.nad, "", vr::toHex(ex.response).c_str());
+    else
+        fprintf(traceOut, "<- %02X %-20s (no answer)\n", ex.nad, "");
+    fflush(traceOut);
+}
+
+bool parseVariant(const char *name, vr::UsbVariant *v) {
+    static const struct {
+        const char *name;
+        vr::UsbVariant variant;
+    } kVariants[] = {
+        {"reader", vr::UsbVariant::Reader},
+        {"none", vr::UsbVariant::NoReader},
+        {"other-vendor", vr::UsbVariant::OtherVendor},
+        {"later-interface", vr::UsbVariant::LaterInterface},
+        {"no-node", vr::UsbVariant::NoDeviceNode},
+        {"claimed", vr::UsbVariant::ClaimRefused},
+        {"no-configuration", vr::UsbVariant::NoConfiguration},
+    };
+    for (const auto &k : kVariants) {
+        if (strcmp(k.name, name) == 0) {
+            *v = k.variant;
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    bool trace = false, empty = false;
+    const char *traceFile = nullptr;
+    vr::UsbVariant variant = vr::UsbVariant::Reader;
+    static const option kOptions[] = {
+        {"trace", no_argument, nullptr, 't'},     {"trace-file", required_argument, nullptr, 'T'},
+        {"empty", no_argument, nullptr, 'e'},     {"usb", required_argument, nullptr, 'u'},
+        {"help", no_argument, nullptr, 'h'},      {nullptr, 0, nullptr, 0},
+    };
+    int c;
+    while ((c = getopt_long(argc, argv, "+teh", kOptions, nullptr)) != -1) {
+        switch (c) {
+        case 't': trace = true; break;
+        case 'T': trace = true; traceFile = optarg; break;
+        case 'e': empty = true; break;
+        case 'u':
+            if (!parseVariant(optarg, &variant)) {
+                fprintf(stderr, "vreader: unknown USB variant '%s'\n%s", optarg, kUsage);
+                return 2;
+            }
+            break;
+        case 'h': fputs(kUsage, stdout); return 0;
+        default: fputs(kUsage, stderr); return 2;
+        }
+    }
+    if (optind >= argc) {
+        fputs("vreader: no program given\n", stderr);
+        fputs(kUsage, stderr);
+        return 2;
+    }
+
+    traceOut = stderr;
+    if (traceFile && !(traceOut = fopen(traceFile, "w"))) {
+        fprintf(stderr, "vreader: cannot write %s: %s\n", traceFile, strerror(errno));
+        return 2;
+    }
+
+    vr::VirtualReader &bus = vr::VirtualReader::instance();
+    bus.plug(variant);
+    {
+        auto reader = bus.reader();
+        if (!empty) vr::insertDemoCards(*reader);
+        if (trace) reader->onExchange = printExchange;
+    }
+    // Timer slack of 1 us makes the child's short waits (the 5 ms drain
+    // read, the 1 ms pauses of the device) end on time; children inherit it.
+    prctl(PR_SET_TIMERSLACK, 1UL);
+    vr::addPreloadToEnvironment();
+
+    pid_t child = fork();
+    if (child < 0) {
+        perror("vreader: fork");
+        return 127;
+    }
+    if (child == 0) {
+        execvp(argv[optind], argv + optind);
+        fprintf(stderr, "vreader: cannot run %s: %s\n", argv[optind], strerror(errno));
+        _exit(127);
+    }
+    int status = 0;
+    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    if (WIFSIGNALED(status)) {
+        fprintf(stderr, "vreader: %s ended by signal %d\n", argv[optind], WTERMSIG(status));
+        return 128 + WTERMSIG(status);
+    }
+    return WEXITSTATUS(status);
+}
