@@ -20,8 +20,12 @@ constexpr const char *kBusPath = "/sys/devices/pci0000:00/0000:00:14.0/usb1";
 constexpr const char *kReaderPath = "/sys/devices/pci0000:00/0000:00:14.0/usb1/1-1";
 // How long a reap waits for a transfer to complete before answering "not
 // yet".  umockdev's device node is a regular file that always polls
-// ready, so without this pause libusb would spin while it waits.
+// ready, so without this pause libusb would spin while it waits.  Short
+// waits keep short time-outs (the 5 ms drain read) precise; once a
+// transfer has waited a while, longer pauses make a long wait cheap.
 constexpr auto kReapWait = std::chrono::milliseconds(1);
+constexpr auto kLongReapWait = std::chrono::milliseconds(10);
+constexpr auto kLongWaitAfter = std::chrono::milliseconds(20);
 
 void put16(Bytes &b, uint16_t v) {
     b.push_back(static_cast<uint8_t>(v));
@@ -226,6 +230,7 @@ void VirtualReader::trackClient(UMockdevIoctlClient *client) {
 void VirtualReader::clientGone(UMockdevIoctlClient *client) {
     std::lock_guard<std::mutex> lock(mutex_);
     clients_.erase(std::remove(clients_.begin(), clients_.end(), client), clients_.end());
+    if (justReaped_ == client) justReaped_ = nullptr;
     if (claimedBy_ == client) claimedBy_ = nullptr;
     auto drop = [&](std::deque<Urb> &q) {
         for (auto it = q.begin(); it != q.end();) {
@@ -319,7 +324,7 @@ int VirtualReader::submitUrb(UMockdevIoctlClient *client, UMockdevIoctlData *arg
         g_object_unref(urbData);
         return EFAULT;
     }
-    Urb u{client, urbData, buf};
+    Urb u{client, urbData, buf, std::chrono::steady_clock::now()};
     if (urb->endpoint == outEp_) {
         bool vanish = false;
         std::vector<Report> reply = reader_.receive(buf->data, urb->buffer_length, &vanish);
@@ -342,6 +347,8 @@ bool VirtualReader::handleIoctl(UMockdevIoctlClient *client) {
     trackClient(client);
     unsigned long request = umockdev_ioctl_client_get_request(client);
     UMockdevIoctlData *arg = umockdev_ioctl_client_get_arg(client);
+    bool afterReap = justReaped_ == client;
+    justReaped_ = nullptr;
     GError *err = nullptr;
     int e = 0;
 
@@ -422,10 +429,13 @@ bool VirtualReader::handleIoctl(UMockdevIoctlClient *client) {
     case USBDEVFS_REAPURBNDELAY: {
         Urb u;
         bool got = reapFor(client, &u);
-        if (!got && !dead_) {
+        if (!got && !dead_ && !afterReap) {
             // Wait briefly for a report that is due, instead of letting
             // the caller spin.
-            auto until = std::chrono::steady_clock::now() + kReapWait;
+            auto now = std::chrono::steady_clock::now();
+            auto until = now + kReapWait;
+            for (const Urb &w : inFlight_)
+                if (w.client == client && now - w.submitted > kLongWaitAfter) until = now + kLongReapWait;
             if (!inQueue_.empty() && !inFlight_.empty())
                 until = std::min(until, inQueue_.front().readyAt);
             wake_.wait_until(lock, until);
@@ -444,6 +454,7 @@ bool VirtualReader::handleIoctl(UMockdevIoctlClient *client) {
         }
         umockdev_ioctl_data_set_ptr(pp, 0, u.urb);
         umockdev_ioctl_client_complete(client, 0, 0);
+        justReaped_ = client;
         g_object_unref(pp);
         dropUrb(u);
         return true;

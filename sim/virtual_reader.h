@@ -87,6 +87,7 @@ private:
         UMockdevIoctlClient *client;
         UMockdevIoctlData *urb;
         UMockdevIoctlData *buffer;
+        std::chrono::steady_clock::time_point submitted;
     };
     struct Queued {
         Report report;
@@ -119,6 +120,9 @@ private:
     UMockdevIoctlClient *claimedBy_ = nullptr;
     int claims_ = 0;
     std::vector<UMockdevIoctlClient *> clients_;
+    // The client whose last request reaped a transfer: libusb reaps until
+    // told "not yet", and that last call need not wait.
+    UMockdevIoctlClient *justReaped_ = nullptr;
     std::deque<Urb> inFlight_;   // IN transfers waiting for a report
     std::deque<Urb> completed_;  // finished transfers not yet reaped
     std::deque<Queued> inQueue_; // reports waiting for an IN transfer
