@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "demo_cards.h"
 #include "preload.h"
@@ -128,6 +129,16 @@ int main(int argc, char **argv) {
     // read, the 1 ms pauses of the device) end on time; children inherit it.
     prctl(PR_SET_TIMERSLACK, 1UL);
     vr::addPreloadToEnvironment();
+    if (trace) {
+        // Line-buffer the program's standard output (as stdbuf -oL does), so
+        // that its lines and the trace appear in the order they happen.
+        const char *stdbuf = "/usr/libexec/coreutils/libstdbuf.so";
+        if (access(stdbuf, R_OK) == 0) {
+            std::string pre = std::string(getenv("LD_PRELOAD")) + ":" + stdbuf;
+            setenv("LD_PRELOAD", pre.c_str(), 1);
+            setenv("_STDBUF_O", "L", 1);
+        }
+    }
 
     pid_t child = fork();
     if (child < 0) {
@@ -135,6 +146,16 @@ int main(int argc, char **argv) {
         return 127;
     }
     if (child == 0) {
+        // Under an emulator (a cross-built vreader run by qemu-user) the
+        // program is started through it, since the kernel cannot run it.
+        if (const char *emulator = getenv("VREADER_EMULATOR")) {
+            std::vector<char *> args = {const_cast<char *>(emulator)};
+            args.insert(args.end(), argv + optind, argv + argc);
+            args.push_back(nullptr);
+            execv(emulator, args.data());
+            fprintf(stderr, "vreader: cannot run %s: %s\n", emulator, strerror(errno));
+            _exit(127);
+        }
         execvp(argv[optind], argv + optind);
         fprintf(stderr, "vreader: cannot run %s: %s\n", argv[optind], strerror(errno));
         _exit(127);
