@@ -23,7 +23,7 @@ constexpr const char *kReaderPath = "/sys/devices/pci0000:00/0000:00:14.0/usb1/1
 // ready, so without this pause libusb would spin while it waits.  Short
 // waits keep short time-outs (the 5 ms drain read) precise; once a
 // transfer has waited a while, longer pauses make a long wait cheap.
-constexpr auto kReapWait = std::chrono::milliseconds(1);
+constexpr auto kReapWait = std::chrono::microseconds(250);
 constexpr auto kLongReapWait = std::chrono::milliseconds(10);
 constexpr auto kLongWaitAfter = std::chrono::milliseconds(20);
 
