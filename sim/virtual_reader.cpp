@@ -24,7 +24,7 @@ constexpr const char *kReaderPath = "/sys/devices/pci0000:00/0000:00:14.0/usb1/1
 // waits keep short time-outs (the 5 ms drain read) precise; once a
 // transfer has waited a while, longer pauses make a long wait cheap.
 constexpr auto kReapWait = std::chrono::microseconds(250);
-constexpr auto kLongReapWait = std::chrono::milliseconds(10);
+constexpr auto kLongReapWait = std::chrono::milliseconds(20);
 constexpr auto kLongWaitAfter = std::chrono::milliseconds(20);
 
 void put16(Bytes &b, uint16_t v) {
