@@ -217,6 +217,8 @@ Bytes Reader::answer(uint8_t nad, const Bytes &command, bool *answered) {
     // The reader's own commands, on every slot but the reader itself,
     // whose model answers everything sent to it.
     if (info->slot != 0x00 && isReaderCommand(command, &ins)) return readerCommand(*info, s, ins);
+    if (s.categoryProbe >= 0 && command == Bytes{0x80, 0x17, 0x00, 0x59, 0x01})
+        return withStatus({static_cast<uint8_t>(s.categoryProbe)}, kSwOk);
     if (!s.card) return withStatus({}, info->slot == 0x00 ? 0x6D00 : kSwNoCard);
     if (info->slot != 0x00 && !s.powered && info->slot != 0x1A && info->slot != 0x1C)
         return withStatus({}, kSwNotPowered);
