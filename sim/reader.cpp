@@ -85,7 +85,10 @@ std::vector<Report> Reader::split(uint8_t nad, const Bytes &message) {
         size_t take = std::min<size_t>(rest, kReportPayload);
         bool more = rest > kReportPayload;
         r.data[0] = nad;
-        r.data[1] = static_cast<uint8_t>((more ? 0x20 : 0) + ((k & 1) ? 0x40 : 0) + k);
+        // The host reads only bit 0x20 of an answer's control byte, so the
+        // report count keeps to the low five bits: from the 33rd report on,
+        // adding it in full would carry into the more-flag and the toggle.
+        r.data[1] = static_cast<uint8_t>((more ? 0x20 : 0) | ((k & 1) ? 0x40 : 0) | (k & 0x1F));
         r.data[2] = static_cast<uint8_t>(take);
         if (take) memcpy(r.data + 3, message.data() + off, take);
         off += take;
