@@ -72,7 +72,13 @@ TEST_F(Exchange, GetResponseAfter61) {
     card->on("00 A4 04 00", "6F 0E 84 0C 73 78 31 2E 73 68 2E C9 E7 BB E1 B1");
     EXPECT_EQ(send("00 A4 04 00 05 01 02 03 04 05"), 0x9000u);
     EXPECT_EQ(data(), "6F 0E 84 0C 73 78 31 2E 73 68 2E C9 E7 BB E1 B1");
+    // A card that holds back every answer, a command expecting data too.
+    card->setDelivery(T0Card::Delivery::GetResponse);
+    card->on("00 B0 95 00", "01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F 10");
+    EXPECT_EQ(send("00 B0 95 00 10"), 0x9000u);
+    EXPECT_EQ(data(), "01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F 10");
     EXPECT_EQ(seen(), (std::vector<std::string>{at(0x01, "00 A4 04 00 05 01 02 03 04 05"),
+                                                at(0x01, "00 C0 00 00 10"), at(0x01, "00 B0 95 00 10"),
                                                 at(0x01, "00 C0 00 00 10")}));
 }
 
