@@ -85,7 +85,10 @@ std::vector<Report> Reader::split(uint8_t nad, const Bytes &message) {
         size_t take = std::min<size_t>(rest, kReportPayload);
         bool more = rest > kReportPayload;
         r.data[0] = nad;
-        r.data[1] = static_cast<uint8_t>((more ? 0x20 : 0) + ((k & 1) ? 0x40 : 0) + k);
+        // The host reads only bit 0x20 of an answer's control byte, so the
+        // report count keeps to the low five bits: from the 33rd report on,
+        // adding it in full would carry into the more-flag and the toggle.
+        r.data[1] = static_cast<uint8_t>((more ? 0x20 : 0) | ((k & 1) ? 0x40 : 0) | (k & 0x1F));
         r.data[2] = static_cast<uint8_t>(take);
         if (take) memcpy(r.data + 3, message.data() + off, take);
         off += take;
@@ -217,6 +220,8 @@ Bytes Reader::answer(uint8_t nad, const Bytes &command, bool *answered) {
     // The reader's own commands, on every slot but the reader itself,
     // whose model answers everything sent to it.
     if (info->slot != 0x00 && isReaderCommand(command, &ins)) return readerCommand(*info, s, ins);
+    if (s.categoryProbe >= 0 && command == Bytes{0x80, 0x17, 0x00, 0x59, 0x01})
+        return withStatus({static_cast<uint8_t>(s.categoryProbe)}, kSwOk);
     if (!s.card) return withStatus({}, info->slot == 0x00 ? 0x6D00 : kSwNoCard);
     if (info->slot != 0x00 && !s.powered && info->slot != 0x1A && info->slot != 0x1C)
         return withStatus({}, kSwNotPowered);

@@ -69,6 +69,10 @@ struct Slot {
     // When set, commands to the card are never answered (the reader's own
     // commands still are).
     bool mute = false;
+    // Category byte with which the reader itself answers the card category
+    // probe 80 17 00 59 01 on this slot (the byte, then 90 00), whether or
+    // not a card is there; -1: the probe goes to the card like any command.
+    int categoryProbe = -1;
 };
 
 // What the reader does with the next complete message it receives.
