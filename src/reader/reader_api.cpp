@@ -184,6 +184,9 @@ extern "C" long ICC_Reader_PowerOn(long reader, unsigned char slot, char *atr) {
             printf("dwRet==0x6200IFD_ICC_NoExist\n");
             return kErrNoCard;
         }
+        // The reader's "no card" status is no answer to reset, whichever
+        // command it answers.
+        if (sw == 0xFF05) return kErrNoCard;
         if (sw == kestrel::kLinkFailed) return readerCommand(device, kCardStatus) == 0xFF05 ? kErrNoCard : kErrNoAnswer;
     }
     if (len + 2 > kAtrBufferSize) return kErrNoAnswer;

@@ -25,13 +25,9 @@ long powerOn(long reader, unsigned char slot, unsigned char *answer) {
     return ICC_Reader_PowerOn(reader, slot, reinterpret_cast<char *>(answer));
 }
 
-// Result of powering the contact slot.  A power-on that brought no answer
-// to reset at all (the reader reports an empty slot with 0xFF05 that way)
-// found no card.
-long contactResult(long r) {
-    if (r > 0) return 0;
-    return r == 0 ? kErrNoCard : r;
-}
+// Result of powering the contact slot: any answer to reset, even an empty
+// one, is a card.
+long contactResult(long r) { return r >= 0 ? 0 : r; }
 
 struct CategoryEntry {
     unsigned char answer;

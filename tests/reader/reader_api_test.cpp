@@ -166,6 +166,10 @@ TEST_F(ReaderApi, PowerOnOfTheUserCardSlots) {
     // Empty slot: the reader answers 62 00.
     std::string out = captured([&] { EXPECT_EQ(ICC_Reader_PowerOn(h, 0x01, atr), kErrNoCard); });
     EXPECT_EQ(out, "dwRet==0x6200IFD_ICC_NoExist\n");
+    // A reader that reports the empty slot with its "no card" status.
+    reader()->slot(0x01).emptyPowerOnStatus = 0xFF05;
+    out = captured([&] { EXPECT_EQ(ICC_Reader_PowerOn(h, 0x01, atr), kErrNoCard); });
+    EXPECT_EQ(out, "");
 
     insertCard(0x02, "3B 8E 80 01 80 31 80 66 B0 84 0C 01 6E 01 83 00 90 00 1C");
     EXPECT_EQ(ICC_Reader_PowerOn(h, 0x02, atr), 19);

@@ -141,6 +141,15 @@ TEST_F(CardSearch, CardFoundTakesCommandsOnCardSlot) {
     EXPECT_EQ(seen().back(), at(0x02, "00 84 00 00 04"));
 }
 
+// An empty answer to reset still names a card in the contact slot.
+TEST_F(CardSearch, EmptyAnswerToResetCountsAsACard) {
+    reader()->insert(0x01, std::make_shared<ScriptedCard>(Bytes{}));
+    EXPECT_EQ(findAndOpenCard(handle, 1), 0);
+    // Types 3 and 4 want an answer with bytes, and look in the field instead.
+    EXPECT_EQ(findAndOpenCard(handle, 3), -2);
+    EXPECT_EQ(cardSlot, 0x02);
+}
+
 // A reader handle that is not open: the power-on's -12 passes through
 // under type 1, and the other types report no card.
 TEST_F(CardSearch, HandleNotOpen) {
