@@ -91,6 +91,88 @@ long getHandler(void);
  * Layer 4: card data model (conversions, request checks)
  * ====================================================================== */
 
+/* ---- Data item directory --------------------------------------------
+ * One 64-byte entry per data item (item tables), per child of a composite
+ * item (child tables) or per field of a cyclic record (childTablerr).
+ * In the composite-child tables dfName holds the parent tags, one byte
+ * each, NUL-terminated.  Integers are little-endian.
+ */
+typedef struct FileTableEntry {
+    char          dfName[5];      /* "SSSE", "DF01".."DF07" (or parent tags) */
+    char          efName[5];      /* "EF05".."EF1A" */
+    unsigned char tag;            /* item tag; 0 for a whole transparent or cyclic file */
+    unsigned char reserved0;
+    unsigned int  length;         /* value length, file size or record size */
+    unsigned int  dataType;       /* 1 text, 15 cn, 16 moneycn, 17 moneyb, 2 composite,
+                                     0 cyclic record, anything else binary */
+    unsigned int  fileType;       /* 0 transparent, 1 fixed records, 2 TLV records, 3 cyclic */
+    unsigned int  recordLength;   /* Le of READ RECORD */
+    int           occurrences;    /* records of this tag in the file */
+    unsigned int  readKeyAddr;    /* HSM key number for reading, 0 = none */
+    unsigned char readKey[3];     /* key id, PSAM key type, PSAM key version */
+    unsigned char reserved1;
+    unsigned int  readKeyAux;     /* not used by any operation */
+    unsigned int  readLevel;      /* 0 free, 1 PIN, 2 ext. auth, 3 PIN or ext. auth, 4 both */
+    unsigned int  writeKeyAddr;
+    unsigned char writeKey[3];
+    unsigned char reserved2;
+    unsigned int  writeKeyAux;    /* not used by any operation */
+    unsigned int  writeLevel;     /* 0 free, 2 ext. auth, anything else: not writable */
+} FileTableEntry;
+
+/* Most entries that findAllChildByRecord and findChildRR hand back. */
+#define KESTREL_MAX_CHILDREN 7
+
+/* File addresses are texts whose first 8 characters are the DF and EF
+ * names ("DF01EF05..."); items are texts of 2 hexadecimal digits.
+ * cardVer 1 and 3 select their own tables, any other value version 2. */
+const FileTableEntry *findFileDFEF(const char *fileAddr, int cardVer);
+const FileTableEntry *findFile(const char *fileAddr, const char *item, int cardVer);
+int findFileType(const char *fileAddr, unsigned *out, int cardVer);
+int findDataType(const char *fileAddr, const char *item, int cardVer, int *dataType, int *length);
+int findReadKey(const char *fileAddr, unsigned char *key, int *level, int cardVer);
+int findWriteKey(const char *fileAddr, unsigned char *key, int cardVer, int *level);
+int findReadKeyAddr(const char *fileAddr, unsigned *keyAddr, int cardVer);
+int findWriteKeyAddr(const char *fileAddr, unsigned *keyAddr, int cardVer);
+const FileTableEntry *findChildRecord(unsigned char childTag, unsigned char parentTag, int cardVer);
+/* out must hold KESTREL_MAX_CHILDREN pointers; returns how many were written. */
+int findAllChildByRecord(unsigned char parentTag, int cardVer, const FileTableEntry **out);
+int findChildRR(const char *fileAddr, const FileTableEntry **out);
+int findBtlvRecordOffset(unsigned char tag);
+
+/* ---- Value conversions ----------------------------------------------- */
+char  *CHexToBin(char *dst, const char *src, unsigned n);
+char  *BinToCHex(char *dst, const char *src, int n);
+int    checkHexNumber(const char *text);
+int    cnToAsc(char *dst, const char *src, int n);
+int    checkDigitalNumber(const char *text);
+/* dst of moneycnToAsc and moneybToAsc: at least 16 bytes. */
+int    moneycnToAsc(char *dst, char *src);
+int    moneybToAsc(char *dst, char *src);
+int    ascToMoneyb(char *dst, char *src);
+int    ascToMoneycn(char *dst, char *src);
+int    checkMoneyFormat(char *text);       /* 1 = writable amount, 0 = not */
+int    memcpyAdd0(char *dst, const char *src, int n);
+int    strcpyFixLen(char *dst, const char *src, int n);
+double BCDTodouble(const unsigned char *src);
+void   DoubleToBCD(unsigned char *dst, double value);
+
+/* ---- Interface texts --------------------------------------------------
+ * Rows of the splitters are KESTREL_ROW_SIZE bytes; a longer field is cut
+ * to fit its row. */
+#define KESTREL_ROW_SIZE 5120
+int findDollar(const char *text);
+int findcharNum(const char *text, int ch);
+int splitWithDollar(const char *text, char *rows, int maxRows);
+int splitWithShift6(const char *text, char *rows, int maxRows);
+
+/* ---- TLV search -------------------------------------------------------
+ * Copies every top-level occurrence of a one- or two-byte tag, whole, to
+ * out (256 bytes) and returns their number. */
+unsigned char tag_decodetlv(unsigned char len, const unsigned char *tag,
+                            const unsigned char *data, unsigned char *out,
+                            unsigned char *outLen);
+
 /* ======================================================================
  * Layer 6: social-security card operations
  * ====================================================================== */
