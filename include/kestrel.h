@@ -187,7 +187,7 @@ unsigned char tag_decodetlv(unsigned char len, const unsigned char *tag,
  * PSAM application "sx3.sh." of algorithm 3.
  * ====================================================================== */
 
-/* Encrypts dataLen (1 to 255) bytes; out (256 bytes) receives the PSAM's
+/* Encrypts dataLen (1 to 250) bytes; out (256 bytes) receives the PSAM's
  * answer and *outLen its length. */
 long PSAMDes2(long handle, int keyType, int keyVersion, unsigned char *divData, int divLen,
               unsigned char *data, int dataLen, unsigned char *out, unsigned int *outLen,

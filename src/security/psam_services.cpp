@@ -27,7 +27,8 @@ const unsigned char kSelectPsamApplication[20] = {
 };
 constexpr int kAlgorithmDigit = 7;
 
-constexpr unsigned kMaxLc = 255;
+// The reader passes PSAM commands of up to 255 bytes, header included.
+constexpr unsigned kMaxLc = 250;
 constexpr unsigned kHeader = 5;
 constexpr unsigned kMaxLevel = kDivDataSize / 8;  // levels that the diversification data covers
 constexpr unsigned kSwKeyMissing = 0x6A88;
@@ -49,7 +50,7 @@ long failure(const Preparation &p, unsigned int sw) {
     return p.rawStatus ? static_cast<long>(sw) : apduErrTanslation(sw);
 }
 
-// The command buffer of one call: header, then up to 255 data bytes.
+// The command buffer of one call: header, then up to kMaxLc data bytes.
 struct Command {
     unsigned char bytes[kHeader + kMaxLc];
     unsigned len;
@@ -64,7 +65,7 @@ void startCommand(Command *c, unsigned char cla, unsigned char ins, unsigned cha
     c->len = kHeader;
 }
 
-// Appends data; the caller has made sure that it fits the 255 bytes.
+// Appends data; the caller has made sure that it fits.
 void append(Command *c, const unsigned char *data, unsigned n) {
     if (n) memcpy(c->bytes + c->len, data, n);
     c->len += n;
@@ -151,7 +152,7 @@ long preparePsam(long handle, const Preparation &p, unsigned char keyType, unsig
 long encrypt(long handle, const Preparation &p, unsigned char keyType, unsigned char keyVersion,
              const unsigned char *divData, const unsigned char *data, unsigned char dataLen,
              unsigned char *out, unsigned int *outLen, const unsigned char *randomData, unsigned randomLen) {
-    if (!data || dataLen == 0 || !out || !outLen) return kErrBadArgument;
+    if (!data || dataLen == 0 || dataLen > kMaxLc || !out || !outLen) return kErrBadArgument;
     long r = preparePsam(handle, p, keyType, keyVersion, divData, randomData, randomLen);
     if (r != 0) return r;
     Command c;
