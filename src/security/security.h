@@ -196,4 +196,13 @@ void readDeviceNumber(long handle, unsigned char *number);
 // Error code of a malformed answer: that of a failed exchange.
 long malformedAnswer();
 
+// What the file control information of the application declares about
+// the card's algorithm: an indicator (*indicator set), tag 86 with 00
+// (keep the caller's value), or nothing (the region byte decides).
+// Looks for 6F { A5 { 9F0C } }: a 9F0C of two bytes gives its second
+// byte; otherwise tag 86 inside 9F0C gives its first value byte.  An FCI
+// without 6F, A5 or 9F0C declares nothing.
+enum class FciAlgorithm { Indicator, KeepCallers, NotDeclared };
+FciAlgorithm algorithmFromFci(const unsigned char *fci, unsigned fciLen, int *indicator);
+
 }  // namespace kestrel::sec
