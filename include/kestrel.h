@@ -213,7 +213,7 @@ long PSAMMAC2(long handle, int keyType, int keyVersion, unsigned char *divData, 
 /* Basic card information, eleven fields each ended by "|": issuing-region
  * code, social security number, card number, card identification code
  * (32 hex digits), holder name (GB18030), last 13 bytes of the answer to
- * reset (26 hex digits), specification version as on the card, issue date,
+ * reset (26 hex digits), card version text as on the card, issue date,
  * expiry date, PSAM terminal number (12 hex digits, zeros without a PSAM),
  * reader device number (empty when the reader gives none).  out must hold
  * KESTREL_BASEINFO_SIZE bytes. */

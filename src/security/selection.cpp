@@ -1,7 +1,7 @@
 // Selection of the social-security application at the start of every card
 // operation, and what it teaches about the card: the algorithm indicator
 // (block size and PSAM application of the PSAM services) and the
-// specification version (data item directory).
+// card version (which data item directory applies).
 #include <cstring>
 
 #include "errors/errors.h"

@@ -72,13 +72,13 @@ TEST_F(ReadCardBas, Version1Card) {
 }
 
 TEST_F(ReadCardBas, Version2CardWithAFullName) {
-    CardSpec spec;
-    spec.id = "37 02 03 00 00 00 00 86 00 00 00 00 00 12 34 56";
-    spec.fci = fciWith9F0C("86 01 02");
+    CardContent content;
+    content.id = "37 02 03 00 00 00 00 86 00 00 00 00 00 12 34 56";
+    content.fci = fciWith9F0C("86 01 02");
     // A name of all 30 bytes continues in the extension up to its first NUL.
-    spec.name = textHex(std::string(30, 'N'));
-    spec.nameExt = paddedText("EXT", 20);
-    insertCard(spec);
+    content.name = textHex(std::string(30, 'N'));
+    content.nameExt = paddedText("EXT", 20);
+    insertCard(content);
     EXPECT_EQ(run(), 0);
     EXPECT_EQ(text(), "370203|110101199001011234|A12345678|37020300000000860000000000123456|" +
                           std::string(30, 'N') + "EXT|" + kAtrTail + "|2.00|20150601|20250601|140102000001|" +
@@ -89,16 +89,16 @@ TEST_F(ReadCardBas, Version2CardWithAFullName) {
 }
 
 TEST_F(ReadCardBas, Version3CardWithAShortName) {
-    CardSpec spec;
-    spec.id = "44 03 00 00 00 00 00 86 00 00 00 00 00 12 34 56";
-    spec.version = textHex("3.00");
-    spec.fci = fciWith9F0C("00 03");
-    spec.nameExt = paddedText("EXT", 20);  // hidden behind the name's NUL
-    spec.issue = "20 19 12 FF";
-    spec.expiry = "FF FF FF FF";
-    spec.cardNo = paddedText("B9876", 9);
-    spec.ssn = textHex("44030019900101123X");
-    insertCard(spec);
+    CardContent content;
+    content.id = "44 03 00 00 00 00 00 86 00 00 00 00 00 12 34 56";
+    content.version = textHex("3.00");
+    content.fci = fciWith9F0C("00 03");
+    content.nameExt = paddedText("EXT", 20);  // hidden behind the name's NUL
+    content.issue = "20 19 12 FF";
+    content.expiry = "FF FF FF FF";
+    content.cardNo = paddedText("B9876", 9);
+    content.ssn = textHex("44030019900101123X");
+    insertCard(content);
     EXPECT_EQ(run(3), 0);
     EXPECT_EQ(text(), "440300|44030019900101123X|B9876|44030000000000860000000000123456|" + kName + "|" + kAtrTail +
                           "|3.00|201912||140102000001|" + kDevice + "|");
@@ -108,10 +108,10 @@ TEST_F(ReadCardBas, Version3CardWithAShortName) {
 }
 
 TEST_F(ReadCardBas, EmptyVersionRecordAndRegionDigits) {
-    CardSpec spec;
-    spec.version = "00 00 00 00";
-    spec.id = "14 01 FF 00 00 00 00 86 00 00 00 00 00 12 34 56";
-    insertCard(spec);
+    CardContent content;
+    content.version = "00 00 00 00";
+    content.id = "14 01 FF 00 00 00 00 86 00 00 00 00 00 12 34 56";
+    insertCard(content);
     EXPECT_EQ(run(), 0);
     EXPECT_EQ(text(), "1401|110101199001011234|A12345678|1401FF00000000860000000000123456|" + kName + "|" +
                           kAtrTail + "||20150601|20250601|140102000001|" + kDevice + "|");
@@ -182,7 +182,7 @@ TEST_F(ReadCardBas, FailingCardSteps) {
         {"application missing", "00 A4 04 00 0F", {"6A 82"}, -27266},
         {"unknown version", kReadVersion, {"03 04 34 2E 30 30 90 00"}, -20},
         {"version record unreadable", kReadVersion, {"69 82"}, -20},
-        {"identification code in GetCardDivIndex", kReadCardId, {withOk("01 10 " + CardSpec().id), "6A 83"}, -27267},
+        {"identification code in GetCardDivIndex", kReadCardId, {withOk("01 10 " + CardContent().id), "6A 83"}, -27267},
         {"card number", kReadCardNo, {"6A 83"}, -27267},
         {"EF06", kSelectEF06, {"6A 82"}, -27266},
         {"name", kReadName, {"69 82"}, -27010},
@@ -200,15 +200,15 @@ TEST_F(ReadCardBas, FailingCardSteps) {
 }
 
 TEST_F(ReadCardBas, NameExtensionUnreadableOnVersion2) {
-    CardSpec spec;
-    spec.id = "37 02 03 00 00 00 00 86 00 00 00 00 00 12 34 56";
-    auto card = insertCard(spec);
+    CardContent content;
+    content.id = "37 02 03 00 00 00 00 86 00 00 00 00 00 12 34 56";
+    auto card = insertCard(content);
     card->on(kReadNameExt, "6A 83");
     expectFailure(run(), -27267);
 }
 
 TEST_F(ReadCardBas, ContactlessCard) {
-    auto card = makeCard(CardSpec());
+    auto card = makeCard(CardContent());
     card->setAtr(hex("3B 6C 00 02 86 38 16 3C 4B 45 53 54 52 45 01 02"));
     reader()->insert(0x02, card);
     EXPECT_EQ(run(2), 0);

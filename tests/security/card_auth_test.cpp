@@ -36,14 +36,14 @@ TEST_F(DivIndex, BuiltFromTheAnswerToResetAndTheRegion) {
     };
     for (const Row &row : rows) {
         SCOPED_TRACE(row.id);
-        CardSpec spec;
-        spec.atr = "3B 6C 00 02 86 38 16 3C 4B 45 53 54 52 45 01 02";
-        spec.id = row.id + " 00 00 00 00 86 00 00 00 00 00 12 34 56";
-        insertPoweredCard(spec);
+        CardContent content;
+        content.atr = "3B 6C 00 02 86 38 16 3C 4B 45 53 54 52 45 01 02";
+        content.id = row.id + " 00 00 00 00 86 00 00 00 00 00 12 34 56";
+        insertPoweredCard(content);
         clearTrace();
         EXPECT_EQ(run(), 0);
         EXPECT_EQ(atrLen, 16u);
-        EXPECT_EQ(toHex(atr, atrLen), spec.atr);
+        EXPECT_EQ(toHex(atr, atrLen), content.atr);
         EXPECT_EQ(divLen, 24);
         EXPECT_EQ(toHex(div, 8), "4B 45 53 54 52 45 01 02");
         EXPECT_EQ(std::string(reinterpret_cast<char *>(div + 8), 16), row.cityText);
@@ -58,9 +58,9 @@ TEST_F(DivIndex, BuiltFromTheAnswerToResetAndTheRegion) {
 }
 
 TEST_F(DivIndex, ShortAnswerToResetFillsTheEndOfItsEightBytes) {
-    CardSpec spec;
-    spec.atr = "3B 02 14 50";
-    insertPoweredCard(spec);
+    CardContent content;
+    content.atr = "3B 02 14 50";
+    insertPoweredCard(content);
     EXPECT_EQ(run(), 0);
     EXPECT_EQ(atrLen, 4u);
     EXPECT_EQ(toHex(div, 8), "00 00 00 00 3B 02 14 50");
@@ -68,7 +68,7 @@ TEST_F(DivIndex, ShortAnswerToResetFillsTheEndOfItsEightBytes) {
 
 TEST_F(DivIndex, Failures) {
     // An answer to reset longer than the caller's buffer is refused.
-    CardSpec longAtr;
+    CardContent longAtr;
     longAtr.atr = toHex(Bytes(kAtrBufferSize + 1, 0x3B));
     insertPoweredCard(longAtr);
     EXPECT_EQ(run(), -28416);
@@ -172,9 +172,9 @@ protected:
     void SetUp() override {
         SecurityTest::SetUp();
         if (HasFatalFailure()) return;
-        CardSpec spec;
-        spec.atr = "3B 6C 00 02 86 38 16 3C 4B 45 53 54 52 45 01 02";
-        card = insertPoweredCard(spec);
+        CardContent content;
+        content.atr = "3B 6C 00 02 86 38 16 3C 4B 45 53 54 52 45 01 02";
+        card = insertPoweredCard(content);
         card->on(kGetChallenge, std::vector<std::string>{
                                     "11 11 11 11 11 11 11 11 90 00", "22 22 22 22 22 22 22 22 90 00",
                                     "33 33 33 33 33 33 33 33 90 00", "44 44 44 44 44 44 44 44 90 00"});

@@ -88,7 +88,7 @@ inline std::string paddedText(const std::string &s, size_t n) {
 }
 
 // What a scripted social-security card holds.
-struct CardSpec {
+struct CardContent {
     std::string atr = "3B 6C 00 02 86 38 16 3C 4B 45 53 54 52 45 01 02";
     std::string fci = fciWith9F0C("00 01");
     std::string id = "14 01 02 00 00 00 00 86 00 00 00 00 00 12 34 56";  // card identification code
@@ -105,7 +105,7 @@ inline std::string withOk(const std::string &data) { return data.empty() ? "90 0
 
 // A card answering the commands of the selection and basic read.  Tests
 // override single rules with card->on(...): later rules win.
-inline std::shared_ptr<vr::ScriptedCard> makeCard(const CardSpec &s) {
+inline std::shared_ptr<vr::ScriptedCard> makeCard(const CardContent &s) {
     auto c = std::make_shared<vr::ScriptedCard>(hex(s.atr));
     c->on("00 A4 04 00 0F", withOk(s.fci));
     c->on(kSelectEF05, "90 00");
@@ -144,13 +144,13 @@ protected:
         EXPECT_TRUE(reader()->protocolErrors().empty());
     }
 
-    std::shared_ptr<vr::ScriptedCard> insertCard(const CardSpec &s = CardSpec()) {
+    std::shared_ptr<vr::ScriptedCard> insertCard(const CardContent &s = CardContent()) {
         auto c = makeCard(s);
         reader()->insert(0x01, c);
         return c;
     }
     // A card powered as the card search leaves it.
-    std::shared_ptr<vr::ScriptedCard> insertPoweredCard(const CardSpec &s = CardSpec()) {
+    std::shared_ptr<vr::ScriptedCard> insertPoweredCard(const CardContent &s = CardContent()) {
         auto c = insertCard(s);
         reader()->slot(0x01).powered = true;
         return c;

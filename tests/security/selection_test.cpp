@@ -47,10 +47,10 @@ TEST_F(SelectSSSE, AlgorithmIndicator) {
     };
     for (const AlgorithmRow &row : rows) {
         SCOPED_TRACE(row.what);
-        CardSpec spec;
-        spec.fci = row.fci;
-        spec.id = regionId(row.region);
-        insertCard(spec);
+        CardContent content;
+        content.fci = row.fci;
+        content.id = regionId(row.region);
+        insertCard(content);
         clearTrace();
         m_usercardAlg = 99;
         int alg = row.callers;
@@ -67,10 +67,10 @@ TEST_F(SelectSSSE, AlgorithmIndicator) {
 TEST_F(SelectSSSE, LongFormLengthsInTheFci) {
     // A 6F of more than 127 bytes carries its length as 81 xx.
     std::string filler = tlv("73", toHex(Bytes(140, 0x11)));
-    CardSpec spec;
-    spec.fci = tlv("6F", dfNameTlv() + " " + filler + " " + tlv("A5", tlv("9F 0C", "00 03")));
-    ASSERT_EQ(hex(spec.fci)[1], 0x81);
-    insertCard(spec);
+    CardContent content;
+    content.fci = tlv("6F", dfNameTlv() + " " + filler + " " + tlv("A5", tlv("9F 0C", "00 03")));
+    ASSERT_EQ(hex(content.fci)[1], 0x81);
+    insertCard(content);
     int alg = 1;
     EXPECT_EQ(select(&alg), 0);
     EXPECT_EQ(alg, 3);
@@ -104,10 +104,10 @@ TEST_F(SelectSSSE, Version) {
     for (const VersionRow &row : rows) {
         for (bool required : {true, false}) {
             SCOPED_TRACE(row.versionBytes + " region " + row.region + (required ? " required" : ""));
-            CardSpec spec;
-            spec.version = row.versionBytes;
-            spec.id = regionId(row.region);
-            insertCard(spec);
+            CardContent content;
+            content.version = row.versionBytes;
+            content.id = regionId(row.region);
+            insertCard(content);
             clearTrace();
             m_usercardVer = 7;
             int alg = 1;
@@ -143,7 +143,7 @@ TEST_F(SelectSSSE, FailingStepsReturnTheirTranslatedStatus) {
         long rc;
         bool algStored;
     };
-    CardSpec noIndicator;
+    CardContent noIndicator;
     noIndicator.fci = dfNameTlv();
     noIndicator.id = regionId("11");
     const Row rows[] = {
@@ -199,10 +199,10 @@ TEST_F(SelectSSSE, NullArgumentsAreRefused) {
 TEST_F(SecurityTest, SelectFKJG) {
     for (const char *region : {"11", "33", "14"}) {
         SCOPED_TRACE(region);
-        CardSpec spec;
-        spec.fci = fciWith9F0C("00 03");  // not looked at
-        spec.id = regionId(region);
-        insertCard(spec);
+        CardContent content;
+        content.fci = fciWith9F0C("00 03");  // not looked at
+        content.id = regionId(region);
+        insertCard(content);
         clearTrace();
         int alg = 0;
         unsigned char code[4] = {0, 0, 0, 0xEE};
