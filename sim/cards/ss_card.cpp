@@ -41,6 +41,8 @@ Bytes buildFci(FciStyle style, uint8_t value, const Bytes &dfName) {
     Bytes indicator;
     switch (style) {
     case FciStyle::Indicator:
+    case FciStyle::NoA5:
+    case FciStyle::No6F:
         indicator = tlv(hex("9F 0C"), {0x00, value});
         break;
     case FciStyle::Tag86:
@@ -375,8 +377,11 @@ Reply SsCard::readRecord(const Apdu &a) {
         return {{}, 0x6A86};
     }
     if (index < 0) return {{}, 0x6A83};
-    recordPointer_ = index;
-    return {f->records[static_cast<size_t>(index)], 0x9000};
+    const Bytes &r = f->records[static_cast<size_t>(index)];
+    // A read refused for its Le (6C La) leaves the pointer where it was,
+    // so that the repeated command finds the same record.
+    if (delivers(a, r.size())) recordPointer_ = index;
+    return {r, 0x9000};
 }
 
 Reply SsCard::readBinary(const Apdu &a) {

@@ -17,7 +17,7 @@
 #   device-number query 00 19 01 01 14.  Printable ASCII, at most 20
 #   characters (padded with zero bytes), or hex: and up to 20 bytes, or
 #   none (the reader refuses the query with 6D 00).  Default: none.
-device-number = KVR1-0000000000000042
+device-number = KVR1-000000000000042
 
 # ---------------------------------------------------------------------------
 # The holder's social-security card.
