@@ -130,6 +130,10 @@ TEST(Profile, DefaultsOfAMinimalCard) {
     EXPECT_EQ(p.psams[0].terminalNumber, hex("43 01 05 00 00 01"));
     EXPECT_EQ(p.psams[0].applications, (std::vector<int>{2, 3}));
     EXPECT_FALSE(p.deviceNumber);
+    // A reader without device number refuses the query.
+    Reader reader;
+    insertProfile(reader, p);
+    EXPECT_EQ(reader.slot(0x00).card->transmit(hex("00 19 01 01 14")), hex("6D 00"));
 
     ASSERT_TRUE(parseProfile("# nothing but a comment\n", "empty", &p, &error)) << error;
     EXPECT_FALSE(p.card);
