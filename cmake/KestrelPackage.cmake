@@ -13,8 +13,6 @@ set(CPACK_PACKAGE_NAME libkestrel)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_VENDOR "libkestrel developers")
 set(CPACK_PACKAGE_CONTACT "libkestrel developers <libkestrel@localhost>")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
-    "access library for the USB HID smart-card reader of vendor 163C")
 set(CPACK_PACKAGE_INSTALL_DIRECTORY kestrel)
 set(CPACK_GENERATOR DEB)
 set(CPACK_STRIP_FILES ON)
@@ -29,20 +27,20 @@ set(CPACK_DEBIAN_LIBRARY_PACKAGE_NAME libkestrel)
 set(CPACK_DEBIAN_LIBRARY_PACKAGE_SECTION libs)
 set(CPACK_DEBIAN_LIBRARY_DESCRIPTION
 "access library for the USB HID smart-card reader of vendor 163C
- libkestrel drives the reader through libusb-1.0 and gives host
- applications, through a plain C ABI, its slots, the social-security card,
- the PSAMs and the side modules.  The package holds the library, a udev
- rule that opens the reader to the logged-in user, the header, pkg-config
- and CMake files, and readertest.")
+libkestrel drives the reader through libusb-1.0 and gives host
+applications, through a plain C ABI, its slots, the social-security card,
+the PSAMs and the side modules.  The package holds the library, a udev
+rule that opens the reader to the logged-in user, the header, pkg-config
+and CMake files, and readertest.")
 
 set(CPACK_DEBIAN_VREADER_PACKAGE_NAME kestrel-vreader)
 set(CPACK_DEBIAN_VREADER_PACKAGE_SECTION devel)
 set(CPACK_DEBIAN_VREADER_PACKAGE_RECOMMENDS libkestrel)
 set(CPACK_DEBIAN_VREADER_DESCRIPTION
 "virtual card reader for libkestrel
- vreader runs any program against a simulated USB card reader of vendor
- 163C on a bus faked by umockdev, so that host applications can be
- developed and tested without hardware.")
+vreader runs any program against a simulated USB card reader of vendor
+163C on a bus faked by umockdev, so that host applications can be
+developed and tested without hardware.")
 
 # Dependencies: read from the binaries by dpkg-shlibdeps when it is there;
 # the preload library that vreader puts under its child comes from the
