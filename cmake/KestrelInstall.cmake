@@ -9,6 +9,12 @@
 #                and the CMake package kestrel::kestrel
 #   tools        readertest and its man page
 #   vreader      vreader and its man page
+# GNUInstallDirs picks the multiarch library directory (lib/<triplet>) for
+# the prefix /usr only in native builds; a cross build names its triplet.
+if(CMAKE_CROSSCOMPILING AND CMAKE_LIBRARY_ARCHITECTURE AND NOT DEFINED CMAKE_INSTALL_LIBDIR
+   AND CMAKE_INSTALL_PREFIX MATCHES "^/usr/?$")
+  set(CMAKE_INSTALL_LIBDIR lib/${CMAKE_LIBRARY_ARCHITECTURE} CACHE PATH "Object code libraries")
+endif()
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
