@@ -96,7 +96,8 @@ add_custom_target(kestrel_manpages ALL DEPENDS ${_kestrel_man_outputs})
 
 # Everything that is installed, for builds that make only that
 # (scripts/package).
-add_custom_target(kestrel_installables DEPENDS kestrel kestrel_manpages)
+add_custom_target(kestrel_installables)
+add_dependencies(kestrel_installables kestrel kestrel_manpages)
 
 if(TARGET readertest)
   install(TARGETS readertest RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tools)

@@ -25,6 +25,10 @@ set(CPACK_DEBIAN_PACKAGE_SECTION libs)
 
 set(CPACK_DEBIAN_LIBRARY_PACKAGE_NAME libkestrel)
 set(CPACK_DEBIAN_LIBRARY_PACKAGE_SECTION libs)
+# A shlibs file, so that dpkg-shlibdeps of packages built against the
+# library finds "libkestrel (>= version)".
+set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
+set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
 set(CPACK_DEBIAN_LIBRARY_DESCRIPTION
 "access library for the USB HID smart-card reader of vendor 163C
 libkestrel drives the reader through libusb-1.0 and gives host
