@@ -1,5 +1,5 @@
-// One whole basic information read (iReadCardBas) of a version-2 card
-// through the virtual reader: wall time per call, the exchanges and HID
+// One whole basic information read (iReadCardBas) of the modelled
+// version-2 demonstration card through the virtual reader: wall time per call, the exchanges and HID
 // reports it takes, the calling thread's CPU time, and the wall time as a
 // ratio of the protocol's floor.  The floor is what the protocol itself
 // mandates for those messages: the 5 ms drain read before every message,
@@ -12,7 +12,7 @@
 #include <ctime>
 #include <memory>
 
-#include "card.h"
+#include "profile.h"
 #include "kestrel.h"
 #include "reader/reader.h"
 #include "virtual_reader.h"
@@ -69,41 +69,11 @@ Floor measureFloor() {
     return f;
 }
 
-std::string text(const std::string &s) {
-    return vr::toHex(reinterpret_cast<const uint8_t *>(s.data()), s.size());
-}
-
-// Hex bytes followed by zero bytes up to n bytes.
-std::string padded(const std::string &bytes, size_t n) {
-    vr::Bytes b = vr::hex(bytes);
-    b.resize(n, 0);
-    return vr::toHex(b);
-}
-
-// A version-2 card of region 37 that declares algorithm 2, a PSAM with its
-// terminal file, and the reader's device number.
+// The demonstration profile: a version-2 card of algorithm 2, a PSAM with
+// its terminal file, and the reader's device number.
 void insertCards() {
-    auto card = std::make_shared<vr::ScriptedCard>(vr::hex("3B 6C 00 02 86 38 16 3C 4B 45 53 54 52 45 01 02"));
-    card->on("00 A4 04 00 0F", "6F 1E 84 0F 73 78 31 2E 73 68 2E C9 E7 BB E1 B1 A3 D5 CF A5 0B 9F 0C 08 "
-                               "86 01 02 87 01 00 88 00 90 00");
-    card->on("00 A4 00 00 02 EF", "90 00");
-    card->on("00 B2 01 04 12", "01 10 37 02 03 00 00 00 00 86 00 00 00 00 00 12 34 56 90 00");
-    card->on("00 B2 03 04 06", "03 04 " + text("2.00") + " 90 00");
-    card->on("00 B2 05 04 06", "05 04 20 15 06 01 90 00");
-    card->on("00 B2 06 04 06", "06 04 20 25 06 01 90 00");
-    card->on("00 B2 07 04 0B", "07 09 " + text("A12345678") + " 90 00");
-    card->on("00 B2 01 04 14", "01 12 " + text("110101199001011234") + " 90 00");
-    card->on("00 B2 02 04 20", "02 1E " + padded("D5 C5 C8 FD", 30) + " 90 00");  // 张三
-    card->on("00 B2 03 04 20", "03 14 " + padded("", 20) + " 90 00");
-    auto psam = std::make_shared<vr::ScriptedCard>(vr::hex("3B 6C 00 00 50 53 41 4D"));
-    psam->on("00 A4 00 00 02 00 16", "90 00");
-    psam->on("00 B0 00 00 06", "37 02 03 00 00 01 90 00");
-    auto device = std::make_shared<vr::ScriptedCard>(vr::Bytes{});
-    device->on("00 19 01 01 14", text("KST20240601000000179") + " 90 00");
     auto r = vr::VirtualReader::instance().reader();
-    r->insert(0x01, card);
-    r->insert(0x11, psam);
-    r->insert(0x00, device);
+    vr::insertProfile(*r, vr::demoProfile());
 }
 
 void BM_ReadCardBas(benchmark::State &state) {
