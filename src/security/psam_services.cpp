@@ -245,7 +245,15 @@ long PSAMMAC(long handle, unsigned char keyType, unsigned char keyVersion, unsig
              unsigned char *randomData, unsigned int randomLen) {
     (void)divLen;
     unsigned block = blockSizeFor(m_usercardAlg);
-    if (block == 16) randomLen = 16;
+    // With 16-byte blocks the random data is always 16 bytes: what the
+    // caller gave, cut or filled with zero bytes (a challenge of 8 bytes
+    // followed by zeros), never read past the randomLen bytes it holds.
+    unsigned char random16[16] = {};
+    if (block == 16) {
+        if (randomData) memcpy(random16, randomData, randomLen < 16 ? randomLen : 16);
+        randomData = random16;
+        randomLen = 16;
+    }
     Preparation p{m_usercardAlg, true, false};
     return computeMac(handle, p, block, block == 16, keyType, keyVersion, divData, iv, data, dataLen, mac,
                       randomData, randomLen);

@@ -112,7 +112,7 @@ long PSAMDes(long handle, unsigned char keyType, unsigned char keyVersion, unsig
 // MAC over dataLen bytes padded with 80 00.. to the block size B, with B
 // bytes of initial value iv.  mac (kMacBufferSize bytes) receives the
 // answer, folded to 8 bytes when B is 16 (random data then always 16
-// bytes).  Returns 0, -2202, -24, -14 for data too long to pad into one
+// bytes: randomLen bytes of randomData filled up with zeros).  Returns 0, -2202, -24, -14 for data too long to pad into one
 // command, or a translated status word.
 long PSAMMAC(long handle, unsigned char keyType, unsigned char keyVersion, unsigned char *divData,
              unsigned char divLen, unsigned char *iv, unsigned char *data, long dataLen,

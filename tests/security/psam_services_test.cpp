@@ -246,9 +246,11 @@ TEST_F(PsamServices, MacPadding) {
 TEST_F(PsamServices, MacWithAlgorithm2UsesSixteenByteBlocksAndFolds) {
     m_usercardAlg = 2;
     psam->on("80 FA 05 00", "01 02 03 04 05 06 07 08 10 20 30 40 50 60 70 80 90 00");
-    // The random data is 16 bytes whatever its length says.
+    // The random data is 16 bytes whatever its length says: an 8-byte
+    // challenge travels with eight zero bytes, and nothing past the
+    // caller's 8 bytes is read.
     Bytes random = hex("A1 A2 A3 A4 A5 A6 A7 A8 00 00 00 00 00 00 00 00");
-    Bytes r = random;
+    Bytes r = hex("A1 A2 A3 A4 A5 A6 A7 A8");
     Bytes iv(16, 0), data = hex("84 24 00 00 04");
     EXPECT_EQ(PSAMMAC(handle, 0x28, 0x09, div.data(), 24, iv.data(), data.data(), 5, macOut, r.data(), 8), 0);
     Seq s = seen();
