@@ -224,6 +224,32 @@ long iReadCardBas(int iType, char *out);
  * Layer 8: identity card, bank-card number, card-type probe
  * ====================================================================== */
 
+/* Bank-card number: the primary account number of the card's payment
+ * application, found through the payment system environment
+ * "1PAY.SYS.DDF01" and its directory and searched for in records 1 to 255
+ * of the application's files 0 to 11.  Returns 0 with the number as
+ * upper-case hexadecimal digits (at most 20, a final padding F removed)
+ * in out; 0 also when no record holds a number, and then out is left as
+ * it was, so clear it before the call.  On failure returns a negative
+ * code with its text in out: the table codes for the card type, the
+ * reader and the card; for the payment steps the card's status word
+ * negated (-27266 for 6A 82; -36864 when a tag is missing) with the
+ * step's own text.  out must hold KESTREL_BANKNO_SIZE bytes. */
+#define KESTREL_BANKNO_SIZE 100
+int iReadBankNo(int iType, char *out);
+
+/* Card-type probe on the contact slot, else the contactless field.  For a
+ * social-security card (category 3) returns 0 with cardType "0003" and
+ * two NUL bytes (6 bytes), region the 6 hexadecimal digits of the
+ * issuing-region code and versionOrError the 4 characters of the
+ * specification version (such as 3.00); region and version are written
+ * without a NUL, so pass cleared buffers of at least 7 and 5 bytes.  For
+ * any other card returns the probe's answer length (2 for a card in the
+ * contactless field, which is not probed) and cardType holds the two
+ * bytes 00 and the category (1, 2, 7, 9; 0 unprobed).  On failure returns
+ * a negative code with its text in versionOrError (100 bytes). */
+int iReadCardType(char *cardType, char *region, char *versionOrError);
+
 #ifdef __cplusplus
 }
 #endif
