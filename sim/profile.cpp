@@ -249,6 +249,8 @@ void readCard(const Section &s, CardProfile *c) {
             c->expiryDate = digitsValue(e, 4, true);
         } else if (k == "card-number") {
             c->cardNumber = textValue(e, 9);
+        } else if (k == "category") {
+            c->category = v == "none" ? -1 : hexValue(e, 1, 1)[0];
         } else {
             unknownKey(e, s.name);
         }
@@ -394,15 +396,50 @@ void readItems(const Section &s, CardProfile *c) {
     }
 }
 
+void readPayment(const Section &s, CardProfile *c) {
+    PaymentApplication app;
+    for (const Entry &e : s.entries) {
+        const std::string &k = e.key, &v = e.value;
+        if (k == "account-number") {
+            if (v.empty() || v.size() > 19 || v.find_first_not_of("0123456789") != std::string::npos)
+                fail(e.line, "account-number: '" + v + "' is not 1 to 19 digits");
+            app.accountNumber = packedDigits(v);
+        } else if (k == "record") {
+            app.record = intValue(e, 1, 255);
+        } else if (k == "file") {
+            app.file = intValue(e, 1, 30);
+        } else if (k == "directory-file") {
+            app.directoryFile = intValue(e, 1, 30);
+        } else if (k == "aid") {
+            app.aid = hexValue(e, 5, 16);
+            if (app.aid == ssApplicationName() || app.aid == paymentEnvironmentName())
+                fail(e.line, "aid: the name of another application on the card");
+        } else if (k == "leave-out") {
+            if (v == "none") continue;
+            std::istringstream in(v);
+            for (std::string w; in >> w;) {
+                if (w == "environment") app.environment = false;
+                else if (w == "88") app.directoryFileTag = false;
+                else if (w == "4F" || w == "4f") app.aidTag = false;
+                else if (w == "5A" || w == "5a") app.accountNumberTag = false;
+                else fail(e.line, "leave-out: expected environment, 88, 4F, 5A or none, not '" + w + "'");
+            }
+        } else {
+            unknownKey(e, s.name);
+        }
+    }
+    c->payment = app;
+}
+
 void interpret(const std::vector<Section> &sections, Profile *p) {
     std::map<std::string, int> seen;
     const Section *card = nullptr;
     for (const Section &s : sections) {
-        static const char *const kKnown[] = {"reader", "card", "holder", "keys", "psam", "items"};
+        static const char *const kKnown[] = {"reader", "card", "holder", "keys", "psam", "items", "payment"};
         bool known = false;
         for (const char *k : kKnown) known = known || s.name == k;
         if (!known)
-            fail(s.line, "unknown section [" + s.name + "] (known: reader, card, holder, keys, psam, items)");
+            fail(s.line, "unknown section [" + s.name + "] (known: reader, card, holder, keys, psam, items, payment)");
         if (s.name != "psam" && seen.count(s.name))
             fail(s.line, "section [" + s.name + "] given twice (first on line " + std::to_string(seen[s.name]) + ")");
         seen[s.name] = s.line;
@@ -425,10 +462,11 @@ void interpret(const std::vector<Section> &sections, Profile *p) {
             for (const PsamProfile &other : p->psams)
                 if (other.slot == psam.slot) fail(s.line, "two PSAMs in one slot");
             p->psams.push_back(psam);
-        } else if (s.name == "holder" || s.name == "items") {
+        } else if (s.name == "holder" || s.name == "items" || s.name == "payment") {
             if (!p->card) fail(s.line, "[" + s.name + "] without a [card]");
             if (s.name == "holder") readHolder(s, &*p->card);
-            else readItems(s, &*p->card);
+            else if (s.name == "items") readItems(s, &*p->card);
+            else readPayment(s, &*p->card);
         }
     }
 }
@@ -508,6 +546,7 @@ std::shared_ptr<SsCard> buildCard(const Profile &p) {
         if (i.tag < 0) card->setContent(i.df, i.ef, i.value);
         else card->setRecord(i.df, i.ef, static_cast<uint8_t>(i.tag), i.value, i.occurrence);
     }
+    if (c.payment) card->addPaymentApplication(*c.payment);
     card->setInternalKeyRef(p.keys.internal);
     card->installKeys(buildKeys(p, card.get()), p.keys.tries);
     return card;
@@ -537,7 +576,11 @@ std::shared_ptr<Psam> buildPsam(const PsamProfile &p, const KeySet &keys) {
 void insertProfile(Reader &reader, const Profile &p) {
     reader.insert(0x00, std::make_shared<ReaderDevice>(p.deviceNumber));
     auto card = buildCard(p);
-    if (card) reader.insert(p.card->slot, card);
+    if (card) {
+        reader.insert(p.card->slot, card);
+        // The reader answers the category probe on the contact slot.
+        if (p.card->slot == 0x01) reader.slot(0x01).categoryProbe = p.card->category;
+    }
     KeySet keys = buildKeys(p, card.get());
     for (const PsamProfile &ps : p.psams) reader.insert(ps.slot, buildPsam(ps, keys));
 }

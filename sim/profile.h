@@ -7,9 +7,10 @@
 //   [section]               starts a section
 //   key = value             inside a section; blanks around both trimmed
 // Sections: [reader], [card], [holder], [keys], [psam] (one per PSAM, may
-// repeat) and [items].  Each section except [psam] appears at most once and
-// each key at most once per section.  A section that is left out means
-// "none" for [card] and [psam], and defaults for the others.
+// repeat), [items] and [payment].  Each section except [psam] appears at
+// most once and each key at most once per section.  A section that is
+// left out means "none" for [card], [psam] and [payment], and defaults for
+// the others.
 //
 // The parser checks everything before anything is built, and refuses a
 // file with one message naming the line: "demo.profile:12: ...".  Sizes are
@@ -57,6 +58,11 @@ struct CardProfile {
     Bytes cardType, institution, issueDate, expiryDate, cardNumber;
     Bytes socialSecurityNumber, name, nameExtension, sex, nation, birthplace, birthDate;
     std::vector<ItemSetting> items;
+    // The reader's answer to the card category probe on the contact slot
+    // (00 for a social-security card); -1: the probe reaches the card.
+    int category = 0x00;
+    // The card's payment application; none when [payment] is left out.
+    std::optional<PaymentApplication> payment;
 };
 
 struct KeysProfile {

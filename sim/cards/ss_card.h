@@ -12,9 +12,10 @@
 // READ BINARY, GET CHALLENGE, EXTERNAL AUTHENTICATE, INTERNAL
 // AUTHENTICATE.  Reads honour the file's read condition: free, the
 // cardholder PIN, an external authentication with the file's key, either,
-// or both; until then the card answers 6982.  The PIN itself, writing and
-// the payment application are for later: the security state already
-// carries the PIN flag and the file model the write conditions.
+// or both; until then the card answers 6982.  The PIN itself and writing
+// are for later: the security state already carries the PIN flag and the
+// file model the write conditions.  A payment application may be added
+// beside the social-security application (see ss_payment.h).
 //
 // Everything but the files' content and the keys' try counters is session
 // state, cleared by the reset of a power-on.
@@ -26,6 +27,7 @@
 #include <vector>
 
 #include "cards/ss_directory.h"
+#include "cards/ss_payment.h"
 #include "cards/t0_card.h"
 #include "crypto.h"
 
@@ -89,6 +91,9 @@ public:
     // value is longer than the item.
     bool setRecord(uint16_t df, uint16_t ef, uint8_t tag, const Bytes &value, int occurrence = 1);
     Bytes record(uint16_t df, uint16_t ef, uint8_t tag, int occurrence = 1) const;
+    // Adds the payment system environment and the payment application
+    // (each part that `app` does not leave out), below the master file.
+    void addPaymentApplication(const PaymentApplication &app);
     // The content of a transparent file (at most its size).
     bool setContent(uint16_t df, uint16_t ef, const Bytes &content);
     // Adds a record to a cyclic file as its newest (record 1).

@@ -6,7 +6,8 @@
 # key in it (blanks around key and value do not count), lines beginning
 # with # are comments.  Every key may be left out and then takes the
 # default named in its comment; leaving out [card] or [psam] leaves that
-# slot empty.  Hexadecimal values may contain blanks.  Digit values (dates,
+# slot empty, leaving out [payment] leaves the card without a payment
+# application.  Hexadecimal values may contain blanks.  Digit values (dates,
 # codes) are stored on the card two digits per byte, padded with F; texts
 # are stored in GB18030, padded with zero bytes.
 
@@ -66,6 +67,11 @@ issue-date = 20240301
 expiry-date = 20340301
 # card-number: EF05 record 7, at most 9 characters.  Default: zero bytes.
 card-number = K43000042
+# category: the byte with which the reader answers the card category probe
+#   80 17 00 59 01 on the contact slot: 00 for a social-security card (09,
+#   0A, 12 or any other byte for other kinds of card), or none: the probe
+#   then reaches the card, which refuses it.  Default: 00.
+category = 00
 
 # ---------------------------------------------------------------------------
 # The holder, as the card stores it in EF06.
@@ -126,3 +132,31 @@ terminal-number = 43 01 05 00 00 07
 # written as the item is stored: text, digits, an amount in fen, or hex.
 [items]
 # DF01.EF05.21 = 湖南省长沙市
+
+# ---------------------------------------------------------------------------
+# The card's payment application, found through the payment system
+# environment "1PAY.SYS.DDF01": its FCI names the directory's short file
+# identifier in tag 88, the directory's record 1 holds 70 / 61 / 4F with the
+# application identifier, and a record of the application holds 70 / 5A,
+# the account number.  Records before it hold other data; a record or file
+# that is not there answers 6A 83 or 6A 82.
+[payment]
+# account-number: 1 to 19 digits, stored two per byte with a final F for
+#   an odd number of digits.  Default: 6217000000000000042.
+account-number = 6217000000000000042
+# record, file: where the account number sits: record 1 to 255 of the
+#   application's file with the short identifier 1 to 30 (the library
+#   searches files 1 to 11).  Default: record 1 of file 1.
+record = 2
+file = 1
+# aid: the application identifier, 5 to 16 bytes.
+#   Default: F0 4B 45 53 54 52 45 4C 01.
+aid = F0 4B 45 53 54 52 45 4C 01
+# directory-file: the short identifier (1 to 30) of the directory that
+#   tag 88 names.  Default: 1.
+directory-file = 1
+# leave-out: what the card lacks, any of: environment (selecting
+#   "1PAY.SYS.DDF01" gets 6A 82), 88 (the environment's FCI names no
+#   directory), 4F (the directory record names no application), 5A (the
+#   application's record holds no account number); or none.  Default: none.
+leave-out = none
