@@ -238,16 +238,18 @@ long iReadCardBas(int iType, char *out);
 #define KESTREL_BANKNO_SIZE 100
 int iReadBankNo(int iType, char *out);
 
-/* Card-type probe on the contact slot, else the contactless field.  For a
- * social-security card (category 3) returns 0 with cardType "0003" and
- * two NUL bytes (6 bytes), region the 6 hexadecimal digits of the
- * issuing-region code and versionOrError the 4 characters of the
- * specification version (such as 3.00); region and version are written
- * without a NUL, so pass cleared buffers of at least 7 and 5 bytes.  For
- * any other card returns the probe's answer length (2 for a card in the
- * contactless field, which is not probed) and cardType holds the two
- * bytes 00 and the category (1, 2, 7, 9; 0 unprobed).  On failure returns
- * a negative code with its text in versionOrError (100 bytes). */
+/* Card-type probe: the reader's category probe of the card in the contact
+ * slot, else the card in the contactless field (which is not probed).
+ * For a social-security card (category 3) returns 0 and writes cardType
+ * "0003" with two NUL bytes (6 bytes), region the 6 hexadecimal digits of
+ * the issuing-region code and versionOrError the 4 characters of the
+ * specification version (such as 3.00).  Region and version are written
+ * without a NUL: pass cleared buffers of at least 7 and 5 bytes to read
+ * them as text.  For any other card returns the length of the probe's
+ * answer (1 for the usual one-byte answer; 2 for a card in the
+ * contactless field) and cardType holds the two bytes 00 and the category
+ * (1, 2, 7 or 9; 0 unprobed).  On failure returns a negative code with
+ * its text in versionOrError, which must then hold 100 bytes. */
 int iReadCardType(char *cardType, char *region, char *versionOrError);
 
 #ifdef __cplusplus
