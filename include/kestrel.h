@@ -243,7 +243,7 @@ int iReadBankNo(int iType, char *out);
  * For a social-security card (category 3) returns 0 and writes cardType
  * "0003" with two NUL bytes (6 bytes), region the 6 hexadecimal digits of
  * the issuing-region code and versionOrError the 4 characters of the
- * specification version (such as 3.00).  Region and version are written
+ * card's version text (such as 3.00).  Region and version are written
  * without a NUL: pass cleared buffers of at least 7 and 5 bytes to read
  * them as text.  For any other card returns the length of the probe's
  * answer (1 for the usual one-byte answer; 2 for a card in the
