@@ -1,4 +1,5 @@
-// The cards that vreader puts in the reader's slots when it starts.
+// The cards that vreader puts in the reader's slots when it starts: those
+// of the demonstration profile built into it (sim/profiles/demo.profile).
 #pragma once
 
 #include "reader.h"

@@ -20,6 +20,7 @@
 #include "apdu_names.h"
 #include "demo_cards.h"
 #include "preload.h"
+#include "profile.h"
 #include "virtual_reader.h"
 
 namespace {
@@ -30,20 +31,26 @@ const char kUsage[] =
     "\n"
     "The program runs unmodified under umockdev's preload library: libusb in it\n"
     "finds the reader (USB vendor 163C) and talks to it as to real hardware.\n"
-    "The reader starts with the demonstration cards in its slots.\n"
+    "The reader starts with the cards of the demonstration profile in its slots\n"
+    "(a version-2 social-security card, a PSAM whose keys match it, a device\n"
+    "number), or with those of the profile given with --profile.\n"
     "\n"
     "Options:\n"
+    "  -p, --profile=FILE the cards, keys and reader settings of a profile file\n"
+    "                     (see the built-in one with --show-profile)\n"
+    "      --show-profile print the built-in demonstration profile and exit\n"
     "  -t, --trace        print every message the reader receives and its answer\n"
     "                     (to standard error, or to the file of --trace-file)\n"
     "      --trace-file=FILE  write the trace to FILE\n"
-    "  -e, --empty        start with empty slots\n"
+    "  -e, --empty        start with empty slots (no profile at all)\n"
     "      --usb=VARIANT  what appears on the USB bus: reader (default), none,\n"
     "                     other-vendor, later-interface, no-node, claimed,\n"
     "                     no-configuration\n"
     "  -h, --help         show this text\n"
     "\n"
     "Exit status: the program's own, or 127 when it cannot be started.\n"
-    "Example: vreader --trace -- ./readertest 1\n";
+    "Examples: vreader --trace -- ./readertest 1\n"
+    "          vreader --profile my-card.profile -- ./my-host-program\n";
 
 FILE *traceOut = nullptr;
 
@@ -88,18 +95,22 @@ bool parseVariant(const char *name, vr::UsbVariant *v) {
 int main(int argc, char **argv) {
     bool trace = false, empty = false;
     const char *traceFile = nullptr;
+    const char *profileFile = nullptr;
     vr::UsbVariant variant = vr::UsbVariant::Reader;
     static const option kOptions[] = {
         {"trace", no_argument, nullptr, 't'},     {"trace-file", required_argument, nullptr, 'T'},
         {"empty", no_argument, nullptr, 'e'},     {"usb", required_argument, nullptr, 'u'},
+        {"profile", required_argument, nullptr, 'p'}, {"show-profile", no_argument, nullptr, 'S'},
         {"help", no_argument, nullptr, 'h'},      {nullptr, 0, nullptr, 0},
     };
     int c;
-    while ((c = getopt_long(argc, argv, "+teh", kOptions, nullptr)) != -1) {
+    while ((c = getopt_long(argc, argv, "+tehp:", kOptions, nullptr)) != -1) {
         switch (c) {
         case 't': trace = true; break;
         case 'T': trace = true; traceFile = optarg; break;
         case 'e': empty = true; break;
+        case 'p': profileFile = optarg; break;
+        case 'S': fputs(vr::demoProfileText().c_str(), stdout); return 0;
         case 'u':
             if (!parseVariant(optarg, &variant)) {
                 fprintf(stderr, "vreader: unknown USB variant '%s'\n%s", optarg, kUsage);
@@ -116,6 +127,19 @@ int main(int argc, char **argv) {
         return 2;
     }
 
+    if (empty && profileFile) {
+        fputs("vreader: --empty and --profile exclude each other\n", stderr);
+        return 2;
+    }
+    vr::Profile profile;
+    if (profileFile) {
+        std::string error;
+        if (!vr::loadProfile(profileFile, &profile, &error)) {
+            fprintf(stderr, "vreader: %s\n", error.c_str());
+            return 2;
+        }
+    }
+
     traceOut = stderr;
     if (traceFile && !(traceOut = fopen(traceFile, "w"))) {
         fprintf(stderr, "vreader: cannot write %s: %s\n", traceFile, strerror(errno));
@@ -126,7 +150,10 @@ int main(int argc, char **argv) {
     bus.plug(variant);
     {
         auto reader = bus.reader();
-        if (!empty) vr::insertDemoCards(*reader);
+        if (profileFile)
+            vr::insertProfile(*reader, profile);
+        else if (!empty)
+            vr::insertDemoCards(*reader);
         if (trace) reader->onExchange = printExchange;
     }
     // Timer slack of 1 us makes the child's short waits (the 5 ms drain

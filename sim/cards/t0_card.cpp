@@ -1,5 +1,7 @@
 #include "cards/t0_card.h"
 
+#include <algorithm>
+
 namespace vr {
 
 bool parseApdu(const Bytes &c, Apdu *out) {
@@ -49,6 +51,11 @@ Bytes T0Card::getResponse(const Apdu &a) {
     pending_ = false;
     pendingData_.clear();
     return withStatus(out, pendingSw_);
+}
+
+bool T0Card::delivers(const Apdu &a, size_t n) const {
+    bool caseTwo = !a.hasData() && a.le > 0;
+    return !(caseTwo && delivery_ == Delivery::Direct && static_cast<size_t>(a.le) != std::min<size_t>(n, 256));
 }
 
 Bytes T0Card::transmit(const Bytes &command) {

@@ -57,6 +57,10 @@ protected:
     virtual Reply process(const Apdu &apdu) = 0;
     // The card was reset: clear session state.
     virtual void onReset() {}
+    // Whether an answer of n data bytes to this command leaves the card
+    // (false when the T=0 rules turn it into 6C La for a wrong Le), for
+    // commands whose effect must not happen unless it does.
+    bool delivers(const Apdu &apdu, size_t n) const;
 
 private:
     Bytes getResponse(const Apdu &apdu);

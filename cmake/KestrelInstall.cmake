@@ -1,0 +1,138 @@
+# Installation, the pkg-config file, the CMake package, the udev rule, the
+# man pages, the install test and the Debian packages.  Included at the end
+# of the top-level CMakeLists.txt, once every target exists.
+#
+# Install components:
+#   runtime      libkestrel.so.N (the shared library and its soname link)
+#   udev         the udev rule that opens the reader to the desktop user
+#   development  kestrel/kestrel.h, the libkestrel.so link, libkestrel.pc
+#                and the CMake package kestrel::kestrel
+#   tools        readertest and its man page
+#   vreader      vreader and its man page
+# GNUInstallDirs picks the multiarch library directory (lib/<triplet>) for
+# the prefix /usr only in native builds; a cross build names its triplet.
+if(CMAKE_CROSSCOMPILING AND CMAKE_LIBRARY_ARCHITECTURE AND NOT DEFINED CMAKE_INSTALL_LIBDIR
+   AND CMAKE_INSTALL_PREFIX MATCHES "^/usr/?$")
+  set(CMAKE_INSTALL_LIBDIR lib/${CMAKE_LIBRARY_ARCHITECTURE} CACHE PATH "Object code libraries")
+endif()
+include(GNUInstallDirs)
+include(CMakePackageConfigHelpers)
+
+set(KESTREL_UDEV_RULES_DIR "/usr/lib/udev/rules.d" CACHE PATH
+    "Where the udev rule goes (a relative path is taken under the install prefix)")
+
+set(_kestrel_pkg ${PROJECT_SOURCE_DIR}/packaging)
+set(_kestrel_cmake_dir ${CMAKE_INSTALL_LIBDIR}/cmake/kestrel)
+
+# -- the library --------------------------------------------------------------
+# libkestrel.so.1.0.0 with the soname libkestrel.so.1; the build tree keeps
+# the unversioned libkestrel.so link that readertest loads.
+set_target_properties(kestrel PROPERTIES
+  VERSION ${PROJECT_VERSION}
+  SOVERSION ${PROJECT_VERSION_MAJOR})
+
+# Tests that reach the loaded library with dlopen("libkestrel.so",
+# RTLD_NOLOAD) now need a path search, since the soname no longer matches
+# that name.  Under the sanitizers dlopen is called from the sanitizer
+# runtime, whose (absent) search path then applies instead of the test
+# program's RUNPATH; DT_RPATH of the program applies whoever calls.
+if(KESTREL_SANITIZE AND KESTREL_TESTS)
+  get_property(_kestrel_test_targets DIRECTORY ${PROJECT_SOURCE_DIR}/tests
+               PROPERTY BUILDSYSTEM_TARGETS)
+  foreach(_t IN LISTS _kestrel_test_targets)
+    get_target_property(_type ${_t} TYPE)
+    if(_type STREQUAL "EXECUTABLE")
+      target_link_options(${_t} PRIVATE LINKER:--disable-new-dtags)
+    endif()
+  endforeach()
+endif()
+
+install(TARGETS kestrel EXPORT kestrelTargets
+  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
+          COMPONENT runtime NAMELINK_COMPONENT development
+  INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/kestrel)
+install(FILES ${PROJECT_SOURCE_DIR}/include/kestrel.h
+  DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/kestrel COMPONENT development)
+
+# CMake package: find_package(kestrel) gives kestrel::kestrel.  libusb is a
+# private dependency of the shared library, so consumers need nothing else.
+install(EXPORT kestrelTargets NAMESPACE kestrel::
+  DESTINATION ${_kestrel_cmake_dir} COMPONENT development)
+configure_package_config_file(${_kestrel_pkg}/kestrelConfig.cmake.in
+  ${CMAKE_CURRENT_BINARY_DIR}/kestrelConfig.cmake
+  INSTALL_DESTINATION ${_kestrel_cmake_dir})
+write_basic_package_version_file(${CMAKE_CURRENT_BINARY_DIR}/kestrelConfigVersion.cmake
+  COMPATIBILITY SameMajorVersion)
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/kestrelConfig.cmake
+              ${CMAKE_CURRENT_BINARY_DIR}/kestrelConfigVersion.cmake
+  DESTINATION ${_kestrel_cmake_dir} COMPONENT development)
+
+# pkg-config file, written at install time so that its prefix is the one
+# installed into (cmake --install --prefix, or the package's /usr).
+install(CODE "set(KESTREL_PC_TEMPLATE [[${_kestrel_pkg}/libkestrel.pc.in]])
+set(KESTREL_PC_WORK [[${CMAKE_CURRENT_BINARY_DIR}/libkestrel.pc]])
+set(KESTREL_PC_LIBDIR [[${CMAKE_INSTALL_LIBDIR}]])
+set(KESTREL_PC_INCLUDEDIR [[${CMAKE_INSTALL_INCLUDEDIR}]])
+set(KESTREL_PC_VERSION [[${PROJECT_VERSION}]])" COMPONENT development)
+install(SCRIPT ${PROJECT_SOURCE_DIR}/cmake/KestrelWritePkgConfig.cmake COMPONENT development)
+
+# -- udev rule ----------------------------------------------------------------
+install(FILES ${_kestrel_pkg}/70-kestrel.rules
+  DESTINATION ${KESTREL_UDEV_RULES_DIR} COMPONENT udev)
+
+# -- tools and their man pages --------------------------------------------------
+# Man pages are installed gzip-compressed, as distributions ship them.
+set(_kestrel_man_outputs)
+foreach(page readertest vreader)
+  set(_out ${CMAKE_CURRENT_BINARY_DIR}/man/${page}.1.gz)
+  add_custom_command(OUTPUT ${_out}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_CURRENT_BINARY_DIR}/man
+    COMMAND gzip -9 -n -c ${PROJECT_SOURCE_DIR}/man/${page}.1 > ${_out}
+    DEPENDS ${PROJECT_SOURCE_DIR}/man/${page}.1
+    VERBATIM)
+  list(APPEND _kestrel_man_outputs ${_out})
+endforeach()
+add_custom_target(kestrel_manpages ALL DEPENDS ${_kestrel_man_outputs})
+
+# Everything that is installed, for builds that make only that
+# (scripts/package).
+add_custom_target(kestrel_installables)
+add_dependencies(kestrel_installables kestrel kestrel_manpages)
+
+if(TARGET readertest)
+  install(TARGETS readertest RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tools)
+  install(FILES ${CMAKE_CURRENT_BINARY_DIR}/man/readertest.1.gz
+    DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT tools)
+  add_dependencies(kestrel_installables readertest)
+endif()
+# vreader exists when the tests (or benchmarks) are built.  It needs
+# umockdev's libraries at run time, so it has a package of its own.
+if(TARGET vreader)
+  install(TARGETS vreader RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT vreader)
+  install(FILES ${CMAKE_CURRENT_BINARY_DIR}/man/vreader.1.gz
+    DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT vreader)
+  add_dependencies(kestrel_installables vreader)
+endif()
+
+# -- install test -----------------------------------------------------------------
+# Installs into a temporary prefix and builds and runs a consumer program
+# against the installed copy, with pkg-config and with find_package.
+if(KESTREL_TESTS AND TARGET vreader)
+  set(_kestrel_consumer_flags "")
+  if(KESTREL_SANITIZE)
+    set(_kestrel_consumer_flags "-fsanitize=address,undefined -fno-omit-frame-pointer")
+  endif()
+  if(CMAKE_CROSSCOMPILING)
+    set(_kestrel_cross 1)
+  else()
+    set(_kestrel_cross 0)
+  endif()
+  add_test(NAME install_consumer
+    COMMAND ${PROJECT_SOURCE_DIR}/tests/install/run.sh
+            ${CMAKE_BINARY_DIR} ${CMAKE_C_COMPILER} "${_kestrel_consumer_flags}"
+            ${_kestrel_cross} $<BOOL:${KESTREL_HARDENING}>)
+  set_tests_properties(install_consumer PROPERTIES
+    LABELS install TIMEOUT 300 SKIP_RETURN_CODE 77)
+endif()
+
+include(${CMAKE_CURRENT_LIST_DIR}/KestrelPackage.cmake)

@@ -1,0 +1,168 @@
+// The holder's social-security card: a T=0 card whose application
+// "sx1.sh.社会保障" (selected by DF name) holds the elementary files of the
+// card's version and the sub-applications DF01 ... DF07, each with its
+// files and keys (see ss_directory.h).
+//
+// The card keeps a small file system: the master file, the application
+// below it and the sub-applications below that.  Each DF owns its
+// elementary files and its keys: external-authentication keys by key
+// identifier (with a try counter each) and internal-authentication keys.
+// Commands: SELECT (by DF name, by file identifier), READ RECORD (by
+// number, by identifier, next occurrence; by short file identifier too),
+// READ BINARY, GET CHALLENGE, EXTERNAL AUTHENTICATE, INTERNAL
+// AUTHENTICATE.  Reads honour the file's read condition: free, the
+// cardholder PIN, an external authentication with the file's key, either,
+// or both; until then the card answers 6982.  The PIN itself, writing and
+// the payment application are for later: the security state already
+// carries the PIN flag and the file model the write conditions.
+//
+// Everything but the files' content and the keys' try counters is session
+// state, cleared by the reset of a power-on.
+#pragma once
+
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "cards/ss_directory.h"
+#include "cards/t0_card.h"
+#include "crypto.h"
+
+namespace vr {
+
+// "sx1.sh.社会保障": "sx1.sh." and the GB18030 bytes of 社会保障.
+Bytes ssApplicationName();
+// The answer to reset of a social-security card in the contact slot.
+Bytes ssAtr();
+
+// How the application's file control information tells the card's
+// algorithm: in 6F / A5 / 9F0C as a two-byte value (00, indicator), as a
+// tag 86 inside 9F0C, or not at all (9F0C holds something else, or is
+// missing); the last two leave out A5 or 6F themselves.
+enum class FciStyle { Indicator, Tag86, Neither, No9F0C, NoA5, No6F };
+Bytes buildFci(FciStyle style, uint8_t value, const Bytes &dfName);
+
+struct CardFile {
+    uint16_t id = 0;
+    int structure = kTlvRecords;
+    DirAccess read, write;
+    std::vector<Bytes> records;      // record n is records[n - 1]
+    std::vector<DirItem> layout;     // the item of each record (record files)
+    int capacity = 0;                // cyclic files: the most records held
+    Bytes content;                   // transparent files
+};
+
+struct CardKey {
+    KeyRef ref;    // the PSAM key that it is diversified from
+    Bytes value;   // empty: the card has the slot but no key in it
+    int tries = 3;
+    int maxTries = 3;
+};
+
+struct CardDf {
+    uint16_t id = 0;
+    Bytes name;           // DF name, for selection by name; may be empty
+    Bytes fci;            // answer to selection by name
+    int parent = -1;
+    std::vector<CardFile> files;
+    std::map<uint8_t, CardKey> externalKeys;   // by key identifier
+    std::map<uint8_t, CardKey> internalKeys;   // by P2 of INTERNAL AUTHENTICATE
+};
+
+class SsCard : public T0Card {
+public:
+    // A card of the given version (1, 2, 3: which files it carries) and
+    // algorithm (1: 3DES, 2 and 3: SM4), its files holding default values.
+    // Its FCI tells the algorithm in the 9F0C indicator.
+    explicit SsCard(int version = 2, int algorithm = 2, Bytes atr = ssAtr());
+
+    int version() const { return version_; }
+    int algorithm() const { return algorithm_; }
+    Cipher cipher() const { return cipherOfAlgorithm(algorithm_); }
+
+    // --- content ---
+    void setApplicationFci(Bytes fci);
+    // The value of the occurrence-th record of `tag` in file ef of df
+    // (0 for the application's own files), padded to the item's length (00,
+    // or FF for digits).  False when the card has no such record or the
+    // value is longer than the item.
+    bool setRecord(uint16_t df, uint16_t ef, uint8_t tag, const Bytes &value, int occurrence = 1);
+    Bytes record(uint16_t df, uint16_t ef, uint8_t tag, int occurrence = 1) const;
+    // The content of a transparent file (at most its size).
+    bool setContent(uint16_t df, uint16_t ef, const Bytes &content);
+    // Adds a record to a cyclic file as its newest (record 1).
+    bool addCyclicRecord(uint16_t df, uint16_t ef, const Bytes &record);
+    CardFile *file(uint16_t df, uint16_t ef);
+
+    Bytes identificationCode() const { return record(0, 0xEF05, 0x01); }
+    // The 24 bytes from which the PSAM diversifies this card's keys.
+    Bytes diversificationData() const;
+
+    // --- keys ---
+    // The PSAM key from which the internal-authentication key (P2 00) is
+    // diversified; 48 01 unless set before installKeys.
+    void setInternalKeyRef(KeyRef ref) { internalRef_ = ref; }
+    KeyRef internalKeyRef() const { return internalRef_; }
+    // The key references of this card: those of its files' access groups,
+    // the PIN-service keys and the internal-authentication key.
+    std::vector<KeyRef> keyReferences() const;
+    // Derives every key of the card from the master keys (see crypto.h),
+    // with the card's diversification data as it stands: call once the
+    // answer to reset and the identification code are final.  Each key
+    // gets `tries` tries.
+    void installKeys(const KeySet &keys, int tries = 3);
+    // A key by DF (0 for the application) and identifier, or null.
+    CardKey *externalKey(uint16_t df, uint8_t kid);
+
+    // --- session state, for tests ---
+    const Bytes &lastChallenge() const { return challenge_; }
+    void setChallengeSeed(uint64_t seed) { rng_ = seed ? seed : 1; }
+    bool pinVerified() const { return pinVerified_; }
+
+protected:
+    Reply process(const Apdu &apdu) override;
+    void onReset() override;
+
+private:
+    int findDf(uint16_t id) const;     // index of the DF with that identifier
+    int dfIndex(uint16_t df) const;    // 0000: the application
+    void enterDf(int index);
+    CardFile *currentFile();
+    const CardKey *findKey(bool external, uint8_t id, int *owner);
+    bool mayRead(const CardFile &f);
+    bool keyAuthenticated(uint8_t kid);
+    Bytes random(size_t n);
+
+    Reply select(const Apdu &a);
+    Reply readRecord(const Apdu &a);
+    Reply readBinary(const Apdu &a);
+    Reply getChallenge(const Apdu &a);
+    Reply externalAuthenticate(const Apdu &a);
+    Reply internalAuthenticate(const Apdu &a);
+
+    int version_;
+    int algorithm_;
+    std::vector<CardDf> dfs_;   // [0] the master file, [1] the application
+    KeyRef internalRef_{0x48, 0x01};
+
+    // session state
+    int currentDf_ = 0;
+    int currentEf_ = -1;
+    int recordPointer_ = -1;
+    Bytes challenge_;
+    std::set<std::pair<int, uint8_t>> authenticated_;  // (owning DF, KID)
+    bool pinVerified_ = false;
+    uint64_t rng_;
+};
+
+class Psam;
+// Makes a card and a PSAM belong together: the PSAM holds the master keys
+// and the card the keys derived from them for its own diversification
+// data.
+void pairWithPsam(SsCard &card, Psam &psam, const KeySet &keys, int tries = 3);
+
+// The master keys that a card's key references need, from a seed.
+KeySet keysFromSeed(const std::string &seed, const SsCard &card);
+
+}  // namespace vr

@@ -1,0 +1,545 @@
+#include "profile.h"
+
+#include <iconv.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <sstream>
+
+#include "cards/psam.h"
+#include "cards/reader_device.h"
+#include "reader.h"
+
+namespace vr {
+
+// Filled in by the build from sim/profiles/demo.profile.
+extern const unsigned char kDemoProfileText[];
+extern const size_t kDemoProfileSize;
+
+bool utf8ToGb18030(const std::string &utf8, Bytes *out) {
+    iconv_t cd = iconv_open("GB18030", "UTF-8");
+    if (cd == reinterpret_cast<iconv_t>(-1)) return false;
+    std::string in = utf8;
+    Bytes buf(in.size() * 4 + 4);
+    char *src = in.empty() ? nullptr : &in[0];
+    size_t srcLeft = in.size();
+    char *dst = reinterpret_cast<char *>(buf.data());
+    size_t dstLeft = buf.size();
+    size_t r = in.empty() ? 0 : iconv(cd, &src, &srcLeft, &dst, &dstLeft);
+    iconv_close(cd);
+    if (r == static_cast<size_t>(-1) || srcLeft) return false;
+    buf.resize(buf.size() - dstLeft);
+    *out = std::move(buf);
+    return true;
+}
+
+namespace {
+
+struct Entry {
+    std::string key, value;
+    int line = 0;
+};
+
+struct Section {
+    std::string name;
+    int line = 0;
+    std::vector<Entry> entries;
+};
+
+// A parse failure: the line (0 for the whole file) and the message.
+struct Failure {
+    int line;
+    std::string what;
+};
+
+std::string trim(const std::string &s) {
+    size_t b = s.find_first_not_of(" \t\r");
+    if (b == std::string::npos) return "";
+    size_t e = s.find_last_not_of(" \t\r");
+    return s.substr(b, e - b + 1);
+}
+
+[[noreturn]] void fail(int line, const std::string &what) { throw Failure{line, what}; }
+
+bool parseHexText(const std::string &text, Bytes *out) {
+    Bytes b;
+    int high = -1;
+    for (char ch : text) {
+        if (ch == ' ' || ch == '\t') continue;
+        int v;
+        if (ch >= '0' && ch <= '9') v = ch - '0';
+        else if (ch >= 'a' && ch <= 'f') v = ch - 'a' + 10;
+        else if (ch >= 'A' && ch <= 'F') v = ch - 'A' + 10;
+        else return false;
+        if (high < 0) {
+            high = v;
+        } else {
+            b.push_back(static_cast<uint8_t>(high << 4 | v));
+            high = -1;
+        }
+    }
+    if (high >= 0) return false;
+    *out = std::move(b);
+    return true;
+}
+
+Bytes hexValue(const Entry &e, size_t minLen, size_t maxLen) {
+    Bytes b;
+    if (!parseHexText(e.value, &b)) fail(e.line, e.key + ": not hexadecimal bytes: '" + e.value + "'");
+    if (b.size() < minLen || b.size() > maxLen) {
+        std::string want = minLen == maxLen ? std::to_string(minLen) : std::to_string(minLen) + " to " + std::to_string(maxLen);
+        fail(e.line, e.key + ": " + std::to_string(b.size()) + " bytes, expected " + want);
+    }
+    return b;
+}
+
+int intValue(const Entry &e, int lo, int hi) {
+    const std::string &v = e.value;
+    bool ok = !v.empty() && v.size() <= 6 && v.find_first_not_of("0123456789") == std::string::npos;
+    int n = ok ? std::stoi(v) : -1;
+    if (!ok || n < lo || n > hi)
+        fail(e.line, e.key + ": '" + v + "' is not a number from " + std::to_string(lo) + " to " + std::to_string(hi));
+    return n;
+}
+
+// Decimal digits packed two per byte, padded with F nibbles to `bytes`.
+Bytes digitsValue(const Entry &e, size_t bytes, bool exact = false) {
+    const std::string &v = e.value;
+    if (v.find_first_not_of("0123456789") != std::string::npos)
+        fail(e.line, e.key + ": '" + v + "' holds characters other than digits");
+    if (v.size() > 2 * bytes || (exact && v.size() != 2 * bytes))
+        fail(e.line, e.key + ": " + std::to_string(v.size()) + " digits, " + (exact ? "expected " : "at most ") +
+                         std::to_string(2 * bytes));
+    Bytes out(bytes, 0xFF);
+    for (size_t i = 0; i < v.size(); i++) {
+        uint8_t d = static_cast<uint8_t>(v[i] - '0');
+        out[i / 2] = i % 2 ? static_cast<uint8_t>((out[i / 2] & 0xF0) | d) : static_cast<uint8_t>((d << 4) | 0x0F);
+    }
+    return out;
+}
+
+// Text as the card stores it (GB18030), at most `bytes` bytes.
+Bytes textValue(const Entry &e, size_t bytes) {
+    Bytes out;
+    if (!utf8ToGb18030(e.value, &out)) fail(e.line, e.key + ": not UTF-8 text that GB18030 can hold");
+    if (out.size() > bytes)
+        fail(e.line, e.key + ": " + std::to_string(out.size()) + " bytes on the card, at most " + std::to_string(bytes));
+    return out;
+}
+
+// An amount in fen as four bytes, big-endian.
+Bytes amountValue(const Entry &e) {
+    const std::string &v = e.value;
+    if (v.empty() || v.size() > 10 || v.find_first_not_of("0123456789") != std::string::npos)
+        fail(e.line, e.key + ": '" + v + "' is not an amount in fen");
+    unsigned long long n = std::stoull(v);
+    if (n > 0xFFFFFFFFULL) fail(e.line, e.key + ": amount too large");
+    return {static_cast<uint8_t>(n >> 24), static_cast<uint8_t>(n >> 16), static_cast<uint8_t>(n >> 8),
+            static_cast<uint8_t>(n)};
+}
+
+std::vector<Section> splitSections(const std::string &text) {
+    if (text.size() > kMaxProfileSize) fail(0, "file larger than " + std::to_string(kMaxProfileSize) + " bytes");
+    if (text.find('\0') != std::string::npos) fail(0, "file holds a NUL byte: not a text file");
+    std::vector<Section> sections;
+    std::istringstream in(text);
+    std::string raw;
+    int line = 0;
+    while (std::getline(in, raw)) {
+        line++;
+        if (raw.size() > kMaxProfileLine) fail(line, "line longer than " + std::to_string(kMaxProfileLine) + " characters");
+        std::string s = trim(raw);
+        if (s.empty() || s[0] == '#') continue;
+        if (s[0] == '[') {
+            if (s.back() != ']') fail(line, "section header without closing ']'");
+            std::string name = trim(s.substr(1, s.size() - 2));
+            if (name.empty()) fail(line, "section without a name");
+            sections.push_back({name, line, {}});
+            continue;
+        }
+        size_t eq = s.find('=');
+        if (eq == std::string::npos) fail(line, "expected 'key = value' or '[section]': '" + s + "'");
+        if (sections.empty()) fail(line, "'" + trim(s.substr(0, eq)) + "' before the first [section]");
+        Entry e{trim(s.substr(0, eq)), trim(s.substr(eq + 1)), line};
+        if (e.key.empty()) fail(line, "a value without a key");
+        for (const Entry &other : sections.back().entries)
+            if (other.key == e.key)
+                fail(line, "'" + e.key + "' given twice in [" + sections.back().name + "] (first on line " +
+                               std::to_string(other.line) + ")");
+        sections.back().entries.push_back(e);
+    }
+    return sections;
+}
+
+[[noreturn]] void unknownKey(const Entry &e, const std::string &section) {
+    fail(e.line, "unknown key '" + e.key + "' in [" + section + "]");
+}
+
+void readReader(const Section &s, Profile *p) {
+    for (const Entry &e : s.entries) {
+        if (e.key != "device-number") unknownKey(e, s.name);
+        if (e.value == "none") {
+            p->deviceNumber.reset();
+        } else if (e.value.compare(0, 4, "hex:") == 0) {
+            p->deviceNumber = hexValue({e.key, e.value.substr(4), e.line}, 1, 20);
+        } else {
+            if (e.value.size() > 20) fail(e.line, "device-number: more than 20 characters");
+            for (char c : e.value)
+                if (c < 0x20 || c > 0x7E) fail(e.line, "device-number: only printable ASCII (or hex:...)");
+            p->deviceNumber = Bytes(e.value.begin(), e.value.end());
+        }
+        p->deviceNumber->resize(20, 0x00);
+    }
+}
+
+void readCard(const Section &s, CardProfile *c) {
+    const Entry *region = nullptr, *code = nullptr;
+    bool versionTextGiven = false;
+    for (const Entry &e : s.entries) {
+        const std::string &k = e.key, &v = e.value;
+        if (k == "slot") {
+            if (v == "contact" || v == "01") c->slot = 0x01;
+            else if (v == "contactless" || v == "02") c->slot = 0x02;
+            else fail(e.line, "slot: expected contact or contactless, not '" + v + "'");
+        } else if (k == "version") {
+            c->version = intValue(e, 1, 3);
+        } else if (k == "version-text") {
+            versionTextGiven = true;
+            if (v == "zeros") {
+                c->versionText = Bytes(4, 0x00);
+            } else {
+                if (v.size() != 4) fail(e.line, "version-text: expected 4 characters (such as 2.00) or zeros");
+                c->versionText = Bytes(v.begin(), v.end());
+            }
+        } else if (k == "algorithm") {
+            c->algorithm = intValue(e, 1, 3);
+        } else if (k == "fci") {
+            static const std::map<std::string, FciStyle> kStyles = {
+                {"indicator", FciStyle::Indicator}, {"tag86", FciStyle::Tag86},   {"neither", FciStyle::Neither},
+                {"no-9f0c", FciStyle::No9F0C},      {"no-a5", FciStyle::NoA5},    {"no-6f", FciStyle::No6F},
+            };
+            if (v.compare(0, 4, "hex:") == 0) {
+                c->fciBytes = hexValue({k, v.substr(4), e.line}, 1, 250);
+            } else {
+                auto it = kStyles.find(v);
+                if (it == kStyles.end())
+                    fail(e.line, "fci: expected indicator, tag86, neither, no-9f0c, no-a5, no-6f or hex:..., not '" + v + "'");
+                c->fciStyle = it->second;
+            }
+        } else if (k == "fci-value") {
+            c->fciValue = intValue(e, 0, 255);
+        } else if (k == "atr") {
+            c->atr = hexValue(e, 13, 33);
+        } else if (k == "region") {
+            region = &e;
+            digitsValue(e, 3, true);
+        } else if (k == "identification-code") {
+            code = &e;
+            c->identificationCode = hexValue(e, 16, 16);
+        } else if (k == "card-type") {
+            c->cardType = textValue(e, 1);
+        } else if (k == "institution") {
+            c->institution = digitsValue(e, 12);
+        } else if (k == "issue-date") {
+            c->issueDate = digitsValue(e, 4, true);
+        } else if (k == "expiry-date") {
+            c->expiryDate = digitsValue(e, 4, true);
+        } else if (k == "card-number") {
+            c->cardNumber = textValue(e, 9);
+        } else {
+            unknownKey(e, s.name);
+        }
+    }
+    if (!versionTextGiven) {
+        std::string t = std::to_string(c->version) + ".00";
+        c->versionText = Bytes(t.begin(), t.end());
+    }
+    Bytes regionBytes = region ? digitsValue(*region, 3, true) : hex("43 01 05");
+    if (!code) {
+        c->identificationCode = regionBytes;
+        Bytes rest = hex("D1 56 00 00 05 00 00 00 00 00 00 00 01");
+        c->identificationCode.insert(c->identificationCode.end(), rest.begin(), rest.end());
+    } else if (region && !std::equal(regionBytes.begin(), regionBytes.end(), c->identificationCode.begin())) {
+        fail(code->line, "identification-code does not begin with the region " + region->value + " (line " +
+                             std::to_string(region->line) + ")");
+    }
+}
+
+void readHolder(const Section &s, CardProfile *c) {
+    for (const Entry &e : s.entries) {
+        const std::string &k = e.key;
+        if (k == "social-security-number") c->socialSecurityNumber = textValue(e, 18);
+        else if (k == "name") c->name = textValue(e, 30);
+        else if (k == "name-extension") {
+            if (c->version == 1) fail(e.line, "name-extension: cards of version 1 have no name extension");
+            c->nameExtension = textValue(e, 20);
+        } else if (k == "sex") c->sex = textValue(e, 1);
+        else if (k == "nation") c->nation = digitsValue(e, 1);
+        else if (k == "birthplace") c->birthplace = digitsValue(e, 3);
+        else if (k == "birth-date") c->birthDate = digitsValue(e, 4, true);
+        else unknownKey(e, s.name);
+    }
+}
+
+KeyRef keyRefValue(const Entry &e, const std::string &text) {
+    Bytes b;
+    if (!parseHexText(text, &b) || b.size() != 2)
+        fail(e.line, e.key + ": expected a key type byte and a version byte in hexadecimal, such as 48 12");
+    return {b[0], b[1]};
+}
+
+void readKeys(const Section &s, KeysProfile *k) {
+    for (const Entry &e : s.entries) {
+        if (e.key == "seed") {
+            if (e.value.size() > 200) fail(e.line, "seed: longer than 200 characters");
+            k->seed = e.value;
+        } else if (e.key == "tries") {
+            k->tries = intValue(e, 1, 15);
+        } else if (e.key == "internal-key") {
+            k->internal = keyRefValue(e, e.value);
+        } else if (e.key.compare(0, 4, "key ") == 0) {
+            KeyRef ref = keyRefValue(e, e.key.substr(4));
+            if (ref.level() < 1 || ref.level() > 3) fail(e.line, e.key + ": the type byte's level must be 1, 2 or 3");
+            k->keys.push_back({ref, hexValue(e, 16, 16)});
+        } else {
+            unknownKey(e, s.name);
+        }
+    }
+}
+
+void readPsam(const Section &s, const Profile &profile, PsamProfile *p) {
+    // Without a terminal number of its own, the PSAM sits in the card's
+    // region: its number begins with the card's region code.
+    p->terminalNumber = profile.card ? Bytes(profile.card->identificationCode.begin(),
+                                             profile.card->identificationCode.begin() + 3)
+                                     : hex("43 01 05");
+    Bytes serial = hex("00 00 01");
+    p->terminalNumber->insert(p->terminalNumber->end(), serial.begin(), serial.end());
+    for (const Entry &e : s.entries) {
+        if (e.key == "slot") {
+            Bytes b;
+            if (!parseHexText(e.value, &b) || b.size() != 1 || b[0] < 0x11 || b[0] > 0x14)
+                fail(e.line, "slot: expected 11, 12, 13 or 14, not '" + e.value + "'");
+            p->slot = b[0];
+        } else if (e.key == "applications") {
+            p->applications.clear();
+            if (e.value == "none") continue;
+            std::istringstream in(e.value);
+            for (std::string w; in >> w;) {
+                if (w != "2" && w != "3") fail(e.line, "applications: expected 2, 3 or none, not '" + w + "'");
+                p->applications.push_back(w[0] - '0');
+            }
+        } else if (e.key == "terminal-number") {
+            if (e.value == "none") p->terminalNumber.reset();
+            else p->terminalNumber = hexValue(e, 6, 6);
+        } else {
+            unknownKey(e, s.name);
+        }
+    }
+}
+
+// "DF01.EF05.21", "DF02.EF05.43:2" (second record of tag 43), "SSSE.EF07".
+void readItems(const Section &s, CardProfile *c) {
+    for (const Entry &e : s.entries) {
+        ItemSetting item;
+        std::string key = e.key;
+        size_t colon = key.find(':');
+        if (colon != std::string::npos) {
+            Entry occ{e.key, key.substr(colon + 1), e.line};
+            item.occurrence = intValue(occ, 1, 30);
+            key = key.substr(0, colon);
+        }
+        unsigned df = 0, ef = 0, tag = 0;
+        char rest = 0;
+        int fields = 0;
+        if (key.compare(0, 5, "SSSE.") == 0) {
+            fields = sscanf(key.c_str() + 5, "EF%2x.%2x%c", &ef, &tag, &rest) + 1;
+        } else {
+            fields = sscanf(key.c_str(), "DF%2x.EF%2x.%2x%c", &df, &ef, &tag, &rest);
+            if (fields >= 1) df |= 0xDF00;
+        }
+        if (fields < 2 || fields > 3 || key.size() != (fields == 3 ? 12u : 9u))
+            fail(e.line, "'" + e.key + "': expected an item such as DF01.EF05.21, DF02.EF05.43:2 or SSSE.EF07");
+        item.df = static_cast<uint16_t>(df);
+        item.ef = static_cast<uint16_t>(0xEF00 | ef);
+        const DirFile *file = nullptr;
+        for (const DirFile &f : cardDirectory(c->version))
+            if (f.df == item.df && f.ef == item.ef) file = &f;
+        if (!file) fail(e.line, "'" + e.key + "': no such file on a card of version " + std::to_string(c->version));
+        if (fields == 2) {
+            if (file->structure != kTransparent) fail(e.line, "'" + e.key + "': only a transparent file takes a value as a whole");
+            item.value = hexValue(e, 0, static_cast<size_t>(file->items[0].length));
+        } else {
+            item.tag = static_cast<int>(tag);
+            const DirItem *it = nullptr;
+            for (const DirItem &i : file->items)
+                if (i.tag == tag) it = &i;
+            if (!it || (file->structure != kTlvRecords && file->structure != kFixedRecords))
+                fail(e.line, "'" + e.key + "': no such item in that file");
+            if (item.occurrence > it->occurrences)
+                fail(e.line, "'" + e.key + "': the card holds " + std::to_string(it->occurrences) + " of that item");
+            size_t len = static_cast<size_t>(it->length);
+            switch (it->kind) {
+            case kItemText: item.value = textValue(e, len); break;
+            case kItemCn:
+            case kItemMoneyCn: item.value = digitsValue(e, len); break;
+            case kItemMoneyB: item.value = amountValue(e); break;
+            default: item.value = hexValue(e, 0, len); break;
+            }
+        }
+        c->items.push_back(item);
+    }
+}
+
+void interpret(const std::vector<Section> &sections, Profile *p) {
+    std::map<std::string, int> seen;
+    const Section *card = nullptr;
+    for (const Section &s : sections) {
+        static const char *const kKnown[] = {"reader", "card", "holder", "keys", "psam", "items"};
+        bool known = false;
+        for (const char *k : kKnown) known = known || s.name == k;
+        if (!known)
+            fail(s.line, "unknown section [" + s.name + "] (known: reader, card, holder, keys, psam, items)");
+        if (s.name != "psam" && seen.count(s.name))
+            fail(s.line, "section [" + s.name + "] given twice (first on line " + std::to_string(seen[s.name]) + ")");
+        seen[s.name] = s.line;
+        if (s.name == "card") card = &s;
+    }
+    // The card first: what the holder and item values may be depends on its
+    // version.
+    if (card) {
+        p->card = CardProfile{};
+        readCard(*card, &*p->card);
+    }
+    for (const Section &s : sections) {
+        if (s.name == "reader") {
+            readReader(s, p);
+        } else if (s.name == "keys") {
+            readKeys(s, &p->keys);
+        } else if (s.name == "psam") {
+            PsamProfile psam;
+            readPsam(s, *p, &psam);
+            for (const PsamProfile &other : p->psams)
+                if (other.slot == psam.slot) fail(s.line, "two PSAMs in one slot");
+            p->psams.push_back(psam);
+        } else if (s.name == "holder" || s.name == "items") {
+            if (!p->card) fail(s.line, "[" + s.name + "] without a [card]");
+            if (s.name == "holder") readHolder(s, &*p->card);
+            else readItems(s, &*p->card);
+        }
+    }
+}
+
+}  // namespace
+
+bool parseProfile(const std::string &text, const std::string &name, Profile *out, std::string *error) {
+    try {
+        Profile p;
+        interpret(splitSections(text), &p);
+        *out = std::move(p);
+        return true;
+    } catch (const Failure &f) {
+        *error = f.line ? name + ":" + std::to_string(f.line) + ": " + f.what : name + ": " + f.what;
+        return false;
+    }
+}
+
+bool loadProfile(const std::string &path, Profile *out, std::string *error) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        *error = path + ": " + strerror(errno);
+        return false;
+    }
+    std::string text;
+    char buf[4096];
+    while (in.read(buf, sizeof buf) || in.gcount() > 0) {
+        text.append(buf, static_cast<size_t>(in.gcount()));
+        if (text.size() > kMaxProfileSize) {
+            *error = path + ": file larger than " + std::to_string(kMaxProfileSize) + " bytes";
+            return false;
+        }
+    }
+    return parseProfile(text, path, out, error);
+}
+
+const std::string &demoProfileText() {
+    static const std::string text(reinterpret_cast<const char *>(kDemoProfileText), kDemoProfileSize);
+    return text;
+}
+
+Profile demoProfile() {
+    Profile p;
+    std::string error;
+    if (!parseProfile(demoProfileText(), "demo.profile", &p, &error)) {
+        fprintf(stderr, "virtual reader: the built-in profile is broken: %s\n", error.c_str());
+        abort();
+    }
+    return p;
+}
+
+std::shared_ptr<SsCard> buildCard(const Profile &p) {
+    if (!p.card) return nullptr;
+    const CardProfile &c = *p.card;
+    auto card = std::make_shared<SsCard>(c.version, c.algorithm, c.atr.empty() ? ssAtr() : c.atr);
+    int fciValue = c.fciValue >= 0 ? c.fciValue : c.algorithm;
+    card->setApplicationFci(c.fciBytes ? *c.fciBytes
+                                       : buildFci(c.fciStyle, static_cast<uint8_t>(fciValue), ssApplicationName()));
+    auto set = [&card](uint16_t ef, uint8_t tag, const Bytes &v) {
+        if (!v.empty()) card->setRecord(0, ef, tag, v);
+    };
+    set(0xEF05, 0x01, c.identificationCode);
+    set(0xEF05, 0x02, c.cardType);
+    set(0xEF05, 0x03, c.versionText);
+    set(0xEF05, 0x04, c.institution);
+    set(0xEF05, 0x05, c.issueDate);
+    set(0xEF05, 0x06, c.expiryDate);
+    set(0xEF05, 0x07, c.cardNumber);
+    set(0xEF06, 0x08, c.socialSecurityNumber);
+    set(0xEF06, 0x09, c.name);
+    set(0xEF06, 0x4E, c.nameExtension);
+    set(0xEF06, 0x0A, c.sex);
+    set(0xEF06, 0x0B, c.nation);
+    set(0xEF06, 0x0C, c.birthplace);
+    set(0xEF06, 0x0D, c.birthDate);
+    for (const ItemSetting &i : c.items) {
+        if (i.tag < 0) card->setContent(i.df, i.ef, i.value);
+        else card->setRecord(i.df, i.ef, static_cast<uint8_t>(i.tag), i.value, i.occurrence);
+    }
+    card->setInternalKeyRef(p.keys.internal);
+    card->installKeys(buildKeys(p, card.get()), p.keys.tries);
+    return card;
+}
+
+KeySet buildKeys(const Profile &p, const SsCard *card) {
+    KeySet keys;
+    for (const auto &k : p.keys.keys) keys.set(k.first, k.second);
+    std::unique_ptr<SsCard> fallback;
+    if (!card) {
+        fallback = std::make_unique<SsCard>();
+        fallback->setInternalKeyRef(p.keys.internal);
+        card = fallback.get();
+    }
+    for (const KeyRef &r : card->keyReferences()) keys.addFromSeed(p.keys.seed, r);
+    return keys;
+}
+
+std::shared_ptr<Psam> buildPsam(const PsamProfile &p, const KeySet &keys) {
+    auto psam = std::make_shared<Psam>();
+    for (int alg : p.applications) psam->addApplication(psamApplicationName(alg), alg);
+    psam->setKeys(keys);
+    psam->setTerminalNumber(p.terminalNumber);
+    return psam;
+}
+
+void insertProfile(Reader &reader, const Profile &p) {
+    reader.insert(0x00, std::make_shared<ReaderDevice>(p.deviceNumber));
+    auto card = buildCard(p);
+    if (card) reader.insert(p.card->slot, card);
+    KeySet keys = buildKeys(p, card.get());
+    for (const PsamProfile &ps : p.psams) reader.insert(ps.slot, buildPsam(ps, keys));
+}
+
+}  // namespace vr

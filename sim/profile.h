@@ -1,0 +1,107 @@
+// Card profiles: text files that say what sits in the virtual reader's
+// slots (the holder's card with its data and keys, the PSAMs, the reader's
+// own device number).  sim/profiles/demo.profile documents every key.
+//
+// Format, line by line (UTF-8):
+//   # comment               a line whose first non-blank character is #
+//   [section]               starts a section
+//   key = value             inside a section; blanks around both trimmed
+// Sections: [reader], [card], [holder], [keys], [psam] (one per PSAM, may
+// repeat) and [items].  Each section except [psam] appears at most once and
+// each key at most once per section.  A section that is left out means
+// "none" for [card] and [psam], and defaults for the others.
+//
+// The parser checks everything before anything is built, and refuses a
+// file with one message naming the line: "demo.profile:12: ...".  Sizes are
+// bounded: the file, each line, each value.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "bytes.h"
+#include "cards/ss_card.h"
+#include "crypto.h"
+
+namespace vr {
+
+class Reader;
+class Psam;
+
+constexpr size_t kMaxProfileSize = 1 << 20;
+constexpr size_t kMaxProfileLine = 20000;
+
+// A value for one item of the card's files, converted already.
+struct ItemSetting {
+    uint16_t df = 0;        // 0 for the application's own files
+    uint16_t ef = 0;
+    int tag = -1;           // -1: the whole content of a transparent file
+    int occurrence = 1;
+    Bytes value;
+};
+
+struct CardProfile {
+    uint8_t slot = 0x01;
+    int version = 2;
+    Bytes versionText;               // 4 bytes
+    int algorithm = 2;
+    FciStyle fciStyle = FciStyle::Indicator;
+    int fciValue = -1;               // -1: the algorithm
+    std::optional<Bytes> fciBytes;   // the whole FCI, given as hex
+    Bytes atr;
+    Bytes identificationCode;        // 16 bytes
+    // Values of the application's EF05 and EF06 records, card-encoded.
+    Bytes cardType, institution, issueDate, expiryDate, cardNumber;
+    Bytes socialSecurityNumber, name, nameExtension, sex, nation, birthplace, birthDate;
+    std::vector<ItemSetting> items;
+};
+
+struct KeysProfile {
+    std::string seed = "kestrel";
+    int tries = 3;
+    KeyRef internal{0x48, 0x01};
+    std::vector<std::pair<KeyRef, Bytes>> keys;  // given explicitly
+};
+
+struct PsamProfile {
+    uint8_t slot = 0x11;
+    std::vector<int> applications{2, 3};
+    std::optional<Bytes> terminalNumber;  // none: the PSAM has no terminal file
+};
+
+struct Profile {
+    std::optional<Bytes> deviceNumber;
+    std::optional<CardProfile> card;
+    KeysProfile keys;
+    std::vector<PsamProfile> psams;
+};
+
+// Parses a profile; `name` is used in messages.  On failure returns false
+// and puts "name:line: what" (or "name: what") into *error.
+bool parseProfile(const std::string &text, const std::string &name, Profile *out, std::string *error);
+bool loadProfile(const std::string &path, Profile *out, std::string *error);
+
+// The demonstration profile built into the virtual reader.
+const std::string &demoProfileText();
+Profile demoProfile();
+
+// The models a profile describes.  The card's keys are derived from the
+// profile's master keys: the seed's keys for every key reference of the
+// card, replaced by the keys given explicitly.
+std::shared_ptr<SsCard> buildCard(const Profile &p);
+KeySet buildKeys(const Profile &p, const SsCard *card);
+std::shared_ptr<Psam> buildPsam(const PsamProfile &p, const KeySet &keys);
+
+// Puts everything the profile describes into the reader's slots (the
+// device number into slot 0x00).  Slots the profile does not name are left
+// as they are.
+void insertProfile(Reader &reader, const Profile &p);
+
+// UTF-8 to GB18030, as the card stores texts; false for text that is not
+// UTF-8 or has no GB18030 form.
+bool utf8ToGb18030(const std::string &utf8, Bytes *out);
+
+}  // namespace vr

@@ -1,0 +1,128 @@
+# The demonstration profile: what the virtual reader holds when vreader
+# starts without --profile.  It is built into vreader; copy it as a starting
+# point for profiles of your own (vreader --profile FILE).
+#
+# Format: UTF-8 text.  "[section]" starts a section, "key = value" sets a
+# key in it (blanks around key and value do not count), lines beginning
+# with # are comments.  Every key may be left out and then takes the
+# default named in its comment; leaving out [card] or [psam] leaves that
+# slot empty.  Hexadecimal values may contain blanks.  Digit values (dates,
+# codes) are stored on the card two digits per byte, padded with F; texts
+# are stored in GB18030, padded with zero bytes.
+
+# ---------------------------------------------------------------------------
+# The reader itself (slot 00).
+[reader]
+# device-number: the reader's 20-byte device number, its answer to the
+#   device-number query 00 19 01 01 14.  Printable ASCII, at most 20
+#   characters (padded with zero bytes), or hex: and up to 20 bytes, or
+#   none (the reader refuses the query with 6D 00).  Default: none.
+device-number = KVR1-000000000000042
+
+# ---------------------------------------------------------------------------
+# The holder's social-security card.
+[card]
+# slot: contact (slot 01) or contactless (slot 02).  Default: contact.
+slot = contact
+# version: the card's generation, 1, 2 or 3: decides which files and
+#   sub-applications it carries and how they are guarded.  Default: 2.
+version = 2
+# version-text: the 4 characters of the card's version record (EF05
+#   record 3), or zeros for four zero bytes.  Default: the version as
+#   1.00, 2.00 or 3.00.
+version-text = 2.00
+# algorithm: the card's cryptographic algorithm: 1 (triple DES, 8-byte
+#   blocks) or 2, 3 (SM4, 16-byte blocks; the PSAM serves them with its
+#   application of the same number).  Default: 2.
+algorithm = 2
+# fci: how the application's file control information tells the
+#   algorithm: indicator (9F0C holding 00 and the value), tag86 (9F0C
+#   holding tag 86 with the value), neither (9F0C holding something else),
+#   no-9f0c, no-a5, no-6f (those tags left out); or hex: and the whole
+#   FCI.  Default: indicator.
+fci = indicator
+# fci-value: the value that the FCI carries (0 to 255).  Default: the
+#   algorithm.
+# fci-value = 2
+# atr: the card's answer to reset, 13 to 33 bytes.  Its last 8 bytes are
+#   the card's own diversification factor.
+#   Default: 3B 6D 00 00 81 4B 45 53 53 43 01 23 45 67 89 AB.
+atr = 3B 6D 00 00 81 4B 45 53 53 43 00 00 00 00 00 42
+# region: the issuing-region code, 6 digits: the first 3 bytes of the
+#   identification code.  Default: 430105.
+region = 430105
+# identification-code: the card identification code (EF05 record 1), 16
+#   bytes; it must begin with the region when both are given.  Default:
+#   the region, then D1 56 00 00 05 00 00 00 00 00 00 00 01.
+identification-code = 43 01 05 D1 56 00 00 05 00 00 00 00 00 00 00 42
+# card-type: EF05 record 2, one character.  Default: a zero byte.
+card-type = 3
+# institution: the issuing institution's number, up to 24 digits (EF05
+#   record 4).  Default: all F.
+institution = 430100000001
+# issue-date, expiry-date: 8 digits, YYYYMMDD (EF05 records 5 and 6).
+#   Default: all F.
+issue-date = 20240301
+expiry-date = 20340301
+# card-number: EF05 record 7, at most 9 characters.  Default: zero bytes.
+card-number = K43000042
+
+# ---------------------------------------------------------------------------
+# The holder, as the card stores it in EF06.
+[holder]
+# social-security-number: record 1, at most 18 characters.
+social-security-number = 430105198001010042
+# name: record 2, at most 30 bytes in GB18030 (two bytes for most Chinese
+#   characters).
+name = 张三
+# name-extension: record 3 of cards of version 2 and 3, at most 20 bytes;
+#   the rest of a name that does not fit in 30 bytes.
+name-extension =
+# sex: one character (1 male, 2 female); nation: 2 digits; birthplace: up
+#   to 6 digits (a region code); birth-date: 8 digits, YYYYMMDD.
+sex = 1
+nation = 01
+birthplace = 430105
+birth-date = 19800101
+
+# ---------------------------------------------------------------------------
+# The issuer's master keys.  The PSAMs hold them; the card holds the keys
+# diversified from them for its own answer to reset and region, so that
+# authentication works exactly when card and PSAM belong together.
+[keys]
+# seed: every master key that the card needs (one per key type and
+#   version) is made from this text.  Default: kestrel.
+seed = kestrel demo
+# tries: the try counter of each external-authentication key of the card
+#   (1 to 15).  Default: 3.
+tries = 3
+# internal-key: the PSAM key (type byte, version byte) from which the
+#   card's internal-authentication key is diversified.  Default: 48 01.
+internal-key = 48 01
+# key TT VV: a master key given explicitly, 16 bytes, for the PSAM key of
+#   type byte TT (its top 3 bits the diversification level) and version
+#   VV; it replaces the key made from the seed.
+# key 48 12 = 00 11 22 33 44 55 66 77 88 99 AA BB CC DD EE FF
+
+# ---------------------------------------------------------------------------
+# A PSAM; repeat the section for more PSAMs in other slots.
+[psam]
+# slot: 11, 12, 13 or 14.  Default: 11.
+slot = 11
+# applications: the PSAM applications for cards of algorithm 2 and 3
+#   ("sx2.sh.社会保障", "sx3.sh.社会保障"), or none; the PSAM always serves
+#   algorithm 1 from its master file.  Default: 2 3.
+applications = 2 3
+# terminal-number: the terminal file 0016, 6 bytes, the first 3 being the
+#   PSAM's region (which decides which key levels may serve a card); none
+#   for a PSAM without terminal file.  Default: the card's region, then
+#   00 00 01.
+terminal-number = 43 01 05 00 00 07
+
+# ---------------------------------------------------------------------------
+# Any other item of the card, as DFxx.EFyy.TT (SSSE for the application's
+# own files), with :N for the N-th record of an item that repeats, or as
+# DFxx.EFyy for the whole content of a transparent file (hex).  Values are
+# written as the item is stored: text, digits, an amount in fen, or hex.
+[items]
+# DF01.EF05.21 = 湖南省长沙市
