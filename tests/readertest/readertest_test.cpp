@@ -15,6 +15,7 @@
 // written: see kSocialSecurityCardOutput and kBankCardOutput.
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <iconv.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -208,6 +209,83 @@ TEST(Readertest, MemoryCardTestGoesOnAfterFailures) {
     Outcome r = runReadertest(standinDir(), {"--empty"}, {"4"});
     EXPECT_EQ(r.sent, (std::vector<std::string>{"15 80 11 09 00 00", "15 80 11 02 00 08 00 00 5E 3A 91 C7 24 8B",
                                                 "15 80 11 03 00 01 00"}));
+}
+
+// A profile file for one test, removed afterwards.
+class ProfileFile {
+public:
+    explicit ProfileFile(const std::string &text)
+        : path_(buildDir() + "/readertest-" + std::to_string(getpid()) + ".profile") {
+        std::ofstream(path_) << text;
+    }
+    ~ProfileFile() { unlink(path_.c_str()); }
+    std::string option() const { return "--profile=" + path_; }
+
+private:
+    std::string path_;
+};
+
+std::string gb(const std::string &utf8) {
+    iconv_t cd = iconv_open("GB18030", "UTF-8");
+    std::vector<char> out(utf8.size() * 2 + 4);
+    char *in = const_cast<char *>(utf8.data());
+    size_t inLeft = utf8.size(), outLeft = out.size();
+    char *dst = out.data();
+    iconv(cd, &in, &inLeft, &dst, &outLeft);
+    iconv_close(cd);
+    return std::string(out.data(), static_cast<size_t>(dst - out.data()));
+}
+
+// What readertest prints of a text buffer: n bytes in lower-case hex.
+std::string hexLine(std::string bytes, size_t n) {
+    bytes.resize(n, '\0');
+    std::string s;
+    char two[3];
+    for (unsigned char c : bytes) {
+        snprintf(two, sizeof two, "%02x", c);
+        s += two;
+    }
+    return s + "\n";
+}
+
+TEST(Readertest, IdentityCardOfTheDemonstrationProfile) {
+    // The holder of sim/profiles/demo.profile.
+    const std::string name = "\xE6\x9E\x97\xE6\x99\x93\xE5\xB2\x9A";  // 林晓岚
+    const std::string address =                                        // 江苏省南京市鼓楼区示范路18号
+        "\xE6\xB1\x9F\xE8\x8B\x8F\xE7\x9C\x81\xE5\x8D\x97\xE4\xBA\xAC\xE5\xB8\x82\xE9\xBC\x93\xE6\xA5\xBC"
+        "\xE5\x8C\xBA\xE7\xA4\xBA\xE8\x8C\x83\xE8\xB7\xAF" "18" "\xE5\x8F\xB7";
+    const std::string authority =                                      // 南京市公安局鼓楼分局
+        "\xE5\x8D\x97\xE4\xBA\xAC\xE5\xB8\x82\xE5\x85\xAC\xE5\xAE\x89\xE5\xB1\x80\xE9\xBC\x93\xE6\xA5\xBC"
+        "\xE5\x88\x86\xE5\xB1\x80";
+    const std::string text = "|" + gb(name) + "|" + gb("\xE5\xA5\xB3") + "|" + gb("\xE6\xB1\x89\xE6\x97\x8F") +
+                             "|19900307|" + gb(address) + "|320106199003072026|20200115|20400115|" + gb(authority) +
+                             "|";
+    expectOutput({}, {"1"}, std::string(kIdentityCardHeader) + "iReadIdentityCard Success\n" + hexLine(text, 200));
+    Outcome r = runReadertest(standinDir(), {}, {"1"});
+    EXPECT_EQ(r.sent, (std::vector<std::string>{
+                          "1B 00 12 00 00 00", "1B AA AA AA 96 69 00 03 12 FF EE", "1B AA AA AA 96 69 00 04 61 FF 78 E2",
+                          "1B AA AA AA 96 69 00 03 20 01 22", "1B AA AA AA 96 69 00 03 20 02 21",
+                          "1B AA AA AA 96 69 00 03 30 01 32", "00 80 F2 00 01 00"}));
+}
+
+TEST(Readertest, IdentityCardNotInTheField) {
+    ProfileFile profile("[idcard]\nin-field = no\n");
+    expectOutput({profile.option()}, {"1"}, std::string(kIdentityCardHeader) + "iReadIdentityCard Failed, return=-36864\n");
+}
+
+TEST(Readertest, MemoryCardBlockZero) {
+    ProfileFile profile("[memory-card]\nblock 0 = 3A 7C 21 9E F9 08 04 00 62 63 64 65 66 67 68 69\n");
+    expectOutput({profile.option()}, {"4"},
+                 std::string(kMemoryCardHeader) + "iReadM1Card Success\n3a7c219ef908040062636465666768" "69\n");
+}
+
+TEST(Readertest, MemoryCardWithAnotherKey) {
+    // Activation works; the sector key is refused (63 00) and so is the
+    // read of a block of a sector not authenticated (69 82).
+    ProfileFile profile("[memory-card]\nkey = 00 00 00 00 00 00\n");
+    expectOutput({profile.option()}, {"4"},
+                 std::string(kMemoryCardHeader) + "iReadM1Card Failed2, return = 25344\n" +
+                     "iReadM1Card Failed, return = 27010\n");
 }
 
 TEST(Readertest, SocialSecurityCard) {
