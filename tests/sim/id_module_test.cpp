@@ -1,5 +1,7 @@
 // The identity-card module model: its frames, its refusals, and the text
 // block of each kind of card.
+#include <algorithm>
+
 #include <gtest/gtest.h>
 
 #include "cards/id_module.h"
@@ -10,8 +12,9 @@ namespace {
 
 // The module's answer frame with the given result and data, inside 90 00.
 std::string answer(uint8_t result, const Bytes &data = {}) {
-    Bytes body = {0x00, 0x00, result};
-    body.insert(body.end(), data.begin(), data.end());
+    Bytes body(3 + data.size());
+    body[2] = result;
+    std::copy(data.begin(), data.end(), body.begin() + 3);
     return toHex(withStatus(idFrame(body), 0x9000));
 }
 
@@ -41,7 +44,7 @@ TEST(IdModule, MalformedFramesAreAnsweredWithTheirFault) {
     IdModule m(demoResident());
     EXPECT_EQ(send(m, "AA AA AA 96 69 00 03 20 01 23"), answer(0x10));  // checksum
     EXPECT_EQ(send(m, "AA AA AA 96 69 00 04 20 01 22"), answer(0x11));  // length
-    EXPECT_EQ(send(m, "AA AA AA 96 69 00 02 20 23"), answer(0x11));
+    EXPECT_EQ(send(m, "AA AA AA 96 69 00 02 20 01 23"), answer(0x11));
     EXPECT_EQ(send(m, "AA AA AA 96 69 00 03 40 01 42"), answer(0x21));  // command
     EXPECT_EQ(send(m, "00 A4 04 00 02 3F 00"), answer(0x21));            // not a frame
 }
