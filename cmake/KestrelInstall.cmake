@@ -31,22 +31,6 @@ set_target_properties(kestrel PROPERTIES
   VERSION ${PROJECT_VERSION}
   SOVERSION ${PROJECT_VERSION_MAJOR})
 
-# Tests that reach the loaded library with dlopen("libkestrel.so",
-# RTLD_NOLOAD) now need a path search, since the soname no longer matches
-# that name.  Under the sanitizers dlopen is called from the sanitizer
-# runtime, whose (absent) search path then applies instead of the test
-# program's RUNPATH; DT_RPATH of the program applies whoever calls.
-if(KESTREL_SANITIZE AND KESTREL_TESTS)
-  get_property(_kestrel_test_targets DIRECTORY ${PROJECT_SOURCE_DIR}/tests
-               PROPERTY BUILDSYSTEM_TARGETS)
-  foreach(_t IN LISTS _kestrel_test_targets)
-    get_target_property(_type ${_t} TYPE)
-    if(_type STREQUAL "EXECUTABLE")
-      target_link_options(${_t} PRIVATE LINKER:--disable-new-dtags)
-    endif()
-  endforeach()
-endif()
-
 install(TARGETS kestrel EXPORT kestrelTargets
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
           COMPONENT runtime NAMELINK_COMPONENT development

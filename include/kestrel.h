@@ -174,8 +174,51 @@ unsigned char tag_decodetlv(unsigned char len, const unsigned char *tag,
                             unsigned char *outLen);
 
 /* ======================================================================
- * Layer 6: social-security card operations
+ * Layer 5: card security (PSAM services for hosts)
+ *
+ * Both power the PSAM in the reader's PSAM slot, select its DF01 and
+ * initialise the key of the given type byte (its top three bits are the
+ * diversification level n, 1 to 3, of which the first 8 * n bytes of the
+ * 24 bytes of divData are sent; divLen is not used) and version with the
+ * random data.  They return 0, or the PSAM's status word itself (a
+ * positive value such as 0x6A88; 0x6F00 when the exchange failed or the
+ * answer was malformed), or -14 for arguments that do not fit one
+ * command, -24 for a level above 3, -2202 when PSAMMAC2 cannot select the
+ * PSAM application "sx3.sh." of algorithm 3.
  * ====================================================================== */
+
+/* Encrypts dataLen (1 to 250) bytes; out (256 bytes) receives the PSAM's
+ * answer and *outLen its length. */
+long PSAMDes2(long handle, int keyType, int keyVersion, unsigned char *divData, int divLen,
+              unsigned char *data, int dataLen, unsigned char *out, unsigned int *outLen,
+              unsigned char *randomData, unsigned int randomLen);
+
+/* MAC with an 8-byte initial value over dataLen bytes (at most 239)
+ * padded with 80 00.. to a multiple of 8; mac (16 bytes) receives the
+ * PSAM's answer. */
+long PSAMMAC2(long handle, int keyType, int keyVersion, unsigned char *divData, int divLen,
+              unsigned char *iv, unsigned char *data, long dataLen, unsigned char *mac,
+              unsigned char *randomData, unsigned int randomLen);
+
+/* ======================================================================
+ * Layer 6: social-security card operations
+ *
+ * Each call opens the reader on "USB1", powers the holder's card on the
+ * interface that iType names (1 contact, 2 contactless, 3 contact then
+ * contactless, 4 contactless then contact), does its work and closes the
+ * reader.  Returns 0 with the result text in out, or a negative error
+ * code with that code's text in out.  logbuf holds the call's last line.
+ * ====================================================================== */
+
+/* Basic card information, eleven fields each ended by "|": issuing-region
+ * code, social security number, card number, card identification code
+ * (32 hex digits), holder name (GB18030), last 13 bytes of the answer to
+ * reset (26 hex digits), card version text as on the card, issue date,
+ * expiry date, PSAM terminal number (12 hex digits, zeros without a PSAM),
+ * reader device number (empty when the reader gives none).  out must hold
+ * KESTREL_BASEINFO_SIZE bytes. */
+#define KESTREL_BASEINFO_SIZE 205
+long iReadCardBas(int iType, char *out);
 
 /* ======================================================================
  * Layer 8: identity card, bank-card number, card-type probe

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <thread>
 
 #include <umockdev.h>
 
@@ -199,6 +200,14 @@ int VirtualReader::claimCount() {
 int VirtualReader::openDescriptors() {
     std::lock_guard<std::mutex> lock(mutex_);
     return static_cast<int>(clients_.size());
+}
+
+int VirtualReader::openDescriptorsSettled(int expected) {
+    auto until = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    int n;
+    while ((n = openDescriptors()) != expected && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    return n;
 }
 
 size_t VirtualReader::pendingInReports() {

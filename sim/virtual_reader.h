@@ -74,6 +74,9 @@ public:
     bool hidDriverBound();
     int claimCount();          // successful claims since plug()
     int openDescriptors();     // clients (open file descriptors) alive
+    // The number of clients once it has become `expected`, or after two
+    // seconds: a closed descriptor reaches the device asynchronously.
+    int openDescriptorsSettled(int expected);
     size_t pendingInReports(); // answer reports not yet fetched
     std::string devicePath();  // /dev/bus/usb/BBB/DDD of the reader
 

@@ -1,6 +1,8 @@
 // Error table, status-word translation, error-text lookup and the export
 // form of this layer's symbols.
 #include <dlfcn.h>
+
+#include "loaded_library.h"
 #include <iconv.h>
 
 #include <algorithm>
@@ -217,7 +219,7 @@ TEST(SessionState, LoadTimeValues) {
 // Plain names for the host interface; the internal helpers only under
 // their C++ symbols.
 TEST(Exports, PlainAndCxxSymbols) {
-    void *lib = dlopen("libkestrel.so", RTLD_NOW | RTLD_NOLOAD);
+    void *lib = loadedLibkestrel();
     ASSERT_NE(lib, nullptr) << dlerror();
     for (const char *plain : {"logbuf", "Addlog", "getHandler", "errortable", "cardSlot",
                               "psamSlot", "mHreader", "m_pin_verified"}) {

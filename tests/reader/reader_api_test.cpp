@@ -3,6 +3,8 @@
 // the reader's status words.
 #include <dlfcn.h>
 
+#include "loaded_library.h"
+
 #include "reader_test_util.h"
 
 using namespace vr;
@@ -90,11 +92,11 @@ TEST_F(ReaderApi, AtoiClosesEveryReaderAndUsesEntryZero) {
     ASSERT_GE(h, 1650);
     EXPECT_EQ(OpenedRHandle[2], kClosedEntry);
     EXPECT_GT(OpenedRHandle[0], 0);
-    EXPECT_EQ(bus().openDescriptors(), 1);
+    EXPECT_EQ(bus().openDescriptorsSettled(1), 1);
     // A numbered port closes entry 0 again.
     ASSERT_GT(ICC_Reader_Open("USB5"), 0);
     EXPECT_EQ(OpenedRHandle[0], kClosedEntry);
-    EXPECT_EQ(bus().openDescriptors(), 1);
+    EXPECT_EQ(bus().openDescriptorsSettled(1), 1);
 }
 
 TEST_F(ReaderApi, OpeningAPortAgainClosesTheReaderOpenUnderIt) {
@@ -103,7 +105,7 @@ TEST_F(ReaderApi, OpeningAPortAgainClosesTheReaderOpenUnderIt) {
     ASSERT_GT(first, 0);
     long second = ICC_Reader_Open("USB2");
     ASSERT_GT(second, 0);
-    EXPECT_EQ(bus().openDescriptors(), 1) << "the first reader was not closed";
+    EXPECT_EQ(bus().openDescriptorsSettled(1), 1) << "the first reader was not closed";
     EXPECT_EQ(bus().claimCount(), 2);
     // The new record may reuse the old one's address, and so its handle.
     if (first != second) {
@@ -338,7 +340,7 @@ TEST_F(ReaderApi, LibinfoAndTheExportedMutexObjects) {
     EXPECT_EQ(std::string(info, 18), "VRT VRT-5-LN-Q 10 ");
     EXPECT_EQ(info[18], 0x7E) << "no terminating NUL";
 
-    void *lib = dlopen("libkestrel.so", RTLD_NOW | RTLD_NOLOAD);
+    void *lib = loadedLibkestrel();
     ASSERT_NE(lib, nullptr);
     for (const char *name : {"ICC_Reader_OpenMutex", "ICC_Reader_CloseMutex", "ICC_Reader_PowerOnMutex",
                              "ICC_Reader_PowerOffMutex", "ICC_Reader_GetStatusMutex",

@@ -90,7 +90,7 @@ TEST_F(UsbLink, OpenFailsCleanlyForEveryEnumerationProblem) {
         std::string out = testing::internal::GetCapturedStdout();
         EXPECT_EQ(h, 0) << static_cast<int>(c.variant);
         EXPECT_EQ(out, c.printed) << static_cast<int>(c.variant);
-        EXPECT_EQ(bus().openDescriptors(), 0) << "device left open";
+        EXPECT_EQ(bus().openDescriptorsSettled(0), 0) << "device left open";
     }
 }
 
