@@ -10,11 +10,6 @@ const char kNotSupported[] =
 constexpr int kErrNotSupported = -13;
 }  // namespace
 
-extern "C" __attribute__((weak)) long iReadCardBas(int, char *out) {
-    if (out) std::strcpy(out, kNotSupported);
-    return kErrNotSupported;
-}
-
 extern "C" __attribute__((weak)) int iReadBankNo(int, char *out) {
     if (out) std::strcpy(out, kNotSupported);
     return kErrNotSupported;
