@@ -224,6 +224,44 @@ long iReadCardBas(int iType, char *out);
  * Layer 8: identity card, bank-card number, card-type probe
  * ====================================================================== */
 
+/* ---- Resident identity card ------------------------------------------
+ * Read through the reader's identity-card module (slot 0x1B).  The text
+ * buffer must hold KESTREL_ID_OUT_SIZE bytes; it receives the holder's
+ * data, or on failure a text: the one of -11 (reader not opened), of -2
+ * (no module answered its power-on: "无卡") or "读身份证失败" (a module step
+ * refused, the code being the reader's status translated as card status
+ * words are, -36864 when the reader passed on a refusal of the module).
+ * Texts are GB18030; sex is "男" for the code 1 and "女" otherwise; the
+ * ethnic group is its name, empty for an unknown code.  Dates are YYYYMMDD.
+ *
+ * iReadIdentityCard: for a resident identity card
+ *   |name|sex|ethnic group|date of birth|address|identity number|
+ *    valid from|valid to|issuing authority|
+ * (ten "|"; trailing spaces removed; name, address and authority end at
+ * their first space).  For the two other kinds of card the module reads
+ * (permanent residence "I", residence permit "J") the text is empty.
+ *
+ * iReadSFZ: every field followed by "^", trailing spaces removed:
+ *   resident identity card: number^name^^sex^ethnic group^date of birth^
+ *     address^issuing authority^valid from and to (16 digits)^
+ *   "J" residence permit: number^name^travel-permit number^sex^
+ *     date of birth^address^issuing authority^valid from and to^^
+ *   "I" permanent residence: card number^sex^name in Latin letters^
+ *     nationality code^name in Chinese^valid from and to^date of birth^
+ *     card version^issuing authority code^I^
+ *
+ * Both return 0 or a negative code.  IDC_ReadIDCard, which also returns
+ * the photo, is exported under its C++ symbol only:
+ *   long IDC_ReadIDCard(char *outInfo, char *photoHex);
+ * photoHex must hold KESTREL_ID_PHOTO_HEX_SIZE bytes.
+ */
+#define KESTREL_ID_OUT_SIZE 4096
+#define KESTREL_ID_MAX_PHOTO 1024
+#define KESTREL_ID_PHOTO_HEX_SIZE (2 * KESTREL_ID_MAX_PHOTO + 1)
+
+long iReadIdentityCard(char *pOutInfo);
+long iReadSFZ(char *pOutInfo);
+
 /* Bank-card number: the primary account number of the card's payment
  * application, found through the payment system environment
  * "1PAY.SYS.DDF01" and its directory and searched for in records 1 to 255

@@ -23,6 +23,9 @@ public:
     virtual Bytes transmit(const Bytes &command) = 0;
     // The slot was powered off.
     virtual void powerOff() {}
+    // False for a card that the reader drives with its own commands, which
+    // reach it whether or not the slot was powered.
+    virtual bool needsPower() const { return true; }
 };
 
 // A card answering by rules given in advance: each rule matches commands

@@ -9,6 +9,8 @@
 #include <map>
 #include <sstream>
 
+#include "cards/id_module.h"
+#include "cards/m1_card.h"
 #include "cards/psam.h"
 #include "cards/reader_device.h"
 #include "reader.h"
@@ -396,6 +398,105 @@ void readItems(const Section &s, CardProfile *c) {
     }
 }
 
+// ---- [idcard] ---------------------------------------------------------
+
+// The holder's fields, with the number of characters each kind of card has
+// room for (0: the kind has no such field).
+struct IdField {
+    const char *key;
+    std::string IdHolder::*member;
+    int resident, permit, permanent;  // "", "J", "I"
+    bool digits;                      // decimal digits only
+};
+const IdField kIdFields[] = {
+    {"name", &IdHolder::name, 15, 15, 15, false},
+    {"latin-name", &IdHolder::latinName, 0, 0, 60, false},
+    {"sex", &IdHolder::sex, 1, 1, 1, false},
+    {"ethnic", &IdHolder::ethnic, 2, 0, 0, true},
+    {"birth-date", &IdHolder::birth, 8, 8, 8, true},
+    {"address", &IdHolder::address, 35, 35, 0, false},
+    {"number", &IdHolder::number, 18, 18, 15, false},
+    {"authority", &IdHolder::authority, 15, 15, 4, false},
+    {"valid-from", &IdHolder::validFrom, 8, 8, 8, true},
+    {"valid-to", &IdHolder::validTo, 8, 8, 8, false},
+    {"nationality", &IdHolder::nationality, 0, 0, 3, false},
+    {"card-version", &IdHolder::version, 0, 0, 2, true},
+    {"pass-number", &IdHolder::passNumber, 0, 9, 0, false},
+    {"issue-count", &IdHolder::issueCount, 0, 2, 0, true},
+};
+
+// Characters of UTF-8 text that the card's 16-bit characters can hold;
+// fails for anything else.
+size_t idTextLength(const Entry &e) {
+    Bytes gb;
+    if (!utf8ToGb18030(e.value, &gb)) fail(e.line, e.key + ": not UTF-8 text");
+    size_t n = 0;
+    for (unsigned char c : e.value) {
+        if (c >= 0xF0) fail(e.line, e.key + ": a character that the card's 16-bit characters cannot hold");
+        if ((c & 0xC0) != 0x80) n++;
+    }
+    return n;
+}
+
+void readIdCard(const Section &s, IdCardProfile *id) {
+    id->holder = IdHolder{};
+    IdHolder &h = id->holder;
+    h.ethnic.clear();
+    h.sex.clear();
+    for (const Entry &e : s.entries) {
+        if (e.key != "kind") continue;
+        if (e.value == "resident") h.kind = "";
+        else if (e.value == "I" || e.value == "J") h.kind = e.value;
+        else fail(e.line, "kind: expected resident, I or J, not '" + e.value + "'");
+    }
+    const char *kindName = h.kind.empty() ? "resident" : h.kind.c_str();
+    for (const Entry &e : s.entries) {
+        if (e.key == "kind") continue;
+        if (e.key == "in-field") {
+            if (e.value != "yes" && e.value != "no") fail(e.line, "in-field: expected yes or no");
+            id->inField = e.value == "yes";
+            continue;
+        }
+        if (e.key == "photo-length") {
+            h.photoLength = static_cast<size_t>(intValue(e, 0, 1024));
+            continue;
+        }
+        const IdField *f = nullptr;
+        for (const IdField &k : kIdFields)
+            if (e.key == k.key) f = &k;
+        if (!f) unknownKey(e, s.name);
+        int room = h.kind == "I" ? f->permanent : h.kind == "J" ? f->permit : f->resident;
+        if (room == 0) fail(e.line, e.key + ": a card of kind " + std::string(kindName) + " has no such field");
+        size_t n = idTextLength(e);
+        if (n > static_cast<size_t>(room))
+            fail(e.line, e.key + ": " + std::to_string(n) + " characters, at most " + std::to_string(room));
+        if (f->digits && e.value.find_first_not_of("0123456789") != std::string::npos)
+            fail(e.line, e.key + ": '" + e.value + "' holds characters other than digits");
+        h.*(f->member) = e.value;
+    }
+}
+
+// ---- [memory-card] ----------------------------------------------------
+
+void readMemoryCard(const Section &s, MemoryCardProfile *m) {
+    for (const Entry &e : s.entries) {
+        if (e.key == "key") {
+            Bytes k = hexValue(e, 6, 6);
+            M1Card::Key key;
+            std::copy(k.begin(), k.end(), key.begin());
+            m->key = key;
+        } else if (e.key.compare(0, 6, "block ") == 0) {
+            std::string n = trim(e.key.substr(6));
+            int block = intValue({e.key, n, e.line}, 0, M1Card::kSectors * M1Card::kBlocksPerSector - 1);
+            m->blocks.push_back({block, hexValue(e, 1, M1Card::kBlockSize)});
+        } else {
+            unknownKey(e, s.name);
+        }
+    }
+}
+
+// ---- [payment] ------------------------------------------------------
+
 void readPayment(const Section &s, CardProfile *c) {
     PaymentApplication app;
     for (const Entry &e : s.entries) {
@@ -435,11 +536,13 @@ void interpret(const std::vector<Section> &sections, Profile *p) {
     std::map<std::string, int> seen;
     const Section *card = nullptr;
     for (const Section &s : sections) {
-        static const char *const kKnown[] = {"reader", "card", "holder", "keys", "psam", "items", "payment"};
+        static const char *const kKnown[] = {"reader", "card",   "holder",      "keys",   "psam",
+                                             "items",  "idcard", "memory-card", "payment"};
         bool known = false;
         for (const char *k : kKnown) known = known || s.name == k;
         if (!known)
-            fail(s.line, "unknown section [" + s.name + "] (known: reader, card, holder, keys, psam, items, payment)");
+            fail(s.line, "unknown section [" + s.name +
+                             "] (known: reader, card, holder, keys, psam, items, idcard, memory-card, payment)");
         if (s.name != "psam" && seen.count(s.name))
             fail(s.line, "section [" + s.name + "] given twice (first on line " + std::to_string(seen[s.name]) + ")");
         seen[s.name] = s.line;
@@ -467,6 +570,14 @@ void interpret(const std::vector<Section> &sections, Profile *p) {
             if (s.name == "holder") readHolder(s, &*p->card);
             else if (s.name == "items") readItems(s, &*p->card);
             else readPayment(s, &*p->card);
+        } else if (s.name == "idcard") {
+            p->idCard = IdCardProfile{};
+            readIdCard(s, &*p->idCard);
+        } else if (s.name == "memory-card") {
+            if (p->card && p->card->slot == 0x02)
+                fail(s.line, "[memory-card] in the contactless field, where the [card] is already");
+            p->memoryCard = MemoryCardProfile{};
+            readMemoryCard(s, &*p->memoryCard);
         }
     }
 }
@@ -583,6 +694,19 @@ void insertProfile(Reader &reader, const Profile &p) {
     }
     KeySet keys = buildKeys(p, card.get());
     for (const PsamProfile &ps : p.psams) reader.insert(ps.slot, buildPsam(ps, keys));
+    if (p.idCard) {
+        auto module = std::make_shared<IdModule>();
+        if (p.idCard->inField) module->setCard(p.idCard->holder);
+        reader.insert(0x1B, module);
+    }
+    if (p.memoryCard) {
+        auto m1 = std::make_shared<M1Card>();
+        if (p.memoryCard->key)
+            for (int sector = 0; sector < M1Card::kSectors; ++sector)
+                for (int type = 0; type < 2; ++type) m1->setKey(sector, type, *p.memoryCard->key);
+        for (const auto &b : p.memoryCard->blocks) m1->setBlock(b.first, b.second);
+        reader.insert(0x02, m1);
+    }
 }
 
 }  // namespace vr

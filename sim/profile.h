@@ -7,10 +7,12 @@
 //   [section]               starts a section
 //   key = value             inside a section; blanks around both trimmed
 // Sections: [reader], [card], [holder], [keys], [psam] (one per PSAM, may
-// repeat), [items] and [payment].  Each section except [psam] appears at
-// most once and each key at most once per section.  A section that is
-// left out means "none" for [card], [psam] and [payment], and defaults for
-// the others.
+// repeat), [items], [idcard] (the identity-card module and the card in its
+// field), [memory-card] (a contactless memory card in the field) and
+// [payment] (the card's payment application).  Each section except [psam]
+// appears at most once and each key at most once per section.  A section
+// that is left out means "none" for [card], [psam] and [payment], and
+// defaults for the others.
 //
 // The parser checks everything before anything is built, and refuses a
 // file with one message naming the line: "demo.profile:12: ...".  Sizes are
@@ -24,6 +26,8 @@
 #include <vector>
 
 #include "bytes.h"
+#include "cards/id_module.h"
+#include "cards/m1_card.h"
 #include "cards/ss_card.h"
 #include "crypto.h"
 
@@ -78,11 +82,27 @@ struct PsamProfile {
     std::optional<Bytes> terminalNumber;  // none: the PSAM has no terminal file
 };
 
+// The identity-card module in slot 0x1B, with or without a card in its
+// field.
+struct IdCardProfile {
+    bool inField = true;
+    IdHolder holder;
+};
+
+// A contactless memory card in slot 0x02: the key of every sector (none:
+// the model's own) and the blocks given.
+struct MemoryCardProfile {
+    std::optional<M1Card::Key> key;
+    std::vector<std::pair<int, Bytes>> blocks;
+};
+
 struct Profile {
     std::optional<Bytes> deviceNumber;
     std::optional<CardProfile> card;
     KeysProfile keys;
     std::vector<PsamProfile> psams;
+    std::optional<IdCardProfile> idCard;
+    std::optional<MemoryCardProfile> memoryCard;
 };
 
 // Parses a profile; `name` is used in messages.  On failure returns false

@@ -222,8 +222,11 @@ Bytes Reader::answer(uint8_t nad, const Bytes &command, bool *answered) {
     if (info->slot != 0x00 && isReaderCommand(command, &ins)) return readerCommand(*info, s, ins);
     if (s.categoryProbe >= 0 && command == Bytes{0x80, 0x17, 0x00, 0x59, 0x01})
         return withStatus({static_cast<uint8_t>(s.categoryProbe)}, kSwOk);
+    // The signal after an identity card has been read.
+    if (info->slot == 0x00 && command == Bytes{0x80, 0xF2, 0x00, 0x01, 0x00}) return withStatus({}, kSwOk);
     if (!s.card) return withStatus({}, info->slot == 0x00 ? 0x6D00 : kSwNoCard);
-    if (info->slot != 0x00 && !s.powered && info->slot != 0x1A && info->slot != 0x1C)
+    if (info->slot != 0x00 && !s.powered && info->slot != 0x1A && info->slot != 0x1C &&
+        s.card->needsPower())
         return withStatus({}, kSwNotPowered);
     if (s.mute) {
         *answered = false;

@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "apdu_names.h"
 #include "demo_cards.h"
 #include "preload.h"
 #include "profile.h"
@@ -53,14 +54,17 @@ const char kUsage[] =
 
 FILE *traceOut = nullptr;
 
+// "-> NAD slot name  command name  bytes", then "<- NAD  bytes" of the
+// answer; at least two blanks stand before the bytes.
 void printExchange(const vr::Exchange &ex) {
     const vr::SlotInfo *slot = vr::slotByNad(ex.nad);
-    fprintf(traceOut, "-> %02X %-20s %s\n", ex.nad, slot ? slot->name : "?",
+    const char *name = slot ? vr::apduName(slot->slot, ex.command.data(), ex.command.size()) : nullptr;
+    fprintf(traceOut, "-> %02X %-21s %-22s %s\n", ex.nad, slot ? slot->name : "?", name ? name : "",
             vr::toHex(ex.command).c_str());
     if (ex.answered)
-        fprintf(traceOut, "<- %02X %-20s %s\n", ex.nad, "", vr::toHex(ex.response).c_str());
+        fprintf(traceOut, "<- %02X %-21s %-22s %s\n", ex.nad, "", "", vr::toHex(ex.response).c_str());
     else
-        fprintf(traceOut, "<- %02X %-20s (no answer)\n", ex.nad, "");
+        fprintf(traceOut, "<- %02X %-21s %-22s (no answer)\n", ex.nad, "", "");
     fflush(traceOut);
 }
 

@@ -134,6 +134,56 @@ terminal-number = 43 01 05 00 00 07
 # DF01.EF05.21 = 湖南省长沙市
 
 # ---------------------------------------------------------------------------
+# The identity-card module (slot 1B) and the card in its field.  Leaving the
+# section out leaves the slot empty.  Texts are stored as 16-bit characters
+# padded with spaces; each field has room for the number of characters
+# named, by the kind of card (- : the kind has no such field).  A field
+# that is left out is blank.
+[idcard]
+# in-field: yes, or no for the module with no card in its field.
+#   Default: yes.
+in-field = yes
+# kind: resident (the resident identity card), J (residence permit) or I
+#   (permanent residence card).  Default: resident.
+kind = resident
+#                      resident  J   I
+# name                       15  15  15  (I: the name in Chinese)
+# latin-name                  -   -  60
+# sex (1 male, 2 female)      1   1   1
+# ethnic (2 digits)           2   -   -
+# birth-date (YYYYMMDD)       8   8   8
+# address                    35  35   -
+# number                     18  18  15
+# authority                  15  15   4  (I: the authority's code)
+# valid-from (YYYYMMDD)       8   8   8
+# valid-to (YYYYMMDD or text) 8   8   8
+# nationality (I: 3 letters)  -   -   3
+# card-version (2 digits)     -   -   2
+# pass-number                 -   9   -
+# issue-count (2 digits)      -   2   -
+name = 林晓岚
+sex = 2
+ethnic = 01
+birth-date = 19900307
+address = 江苏省南京市鼓楼区示范路18号
+number = 320106199003072026
+authority = 南京市公安局鼓楼分局
+valid-from = 20200115
+valid-to = 20400115
+# photo-length: bytes of the synthetic photo the module returns (0 to
+#   1024).  Default: 1024.
+photo-length = 1024
+
+# ---------------------------------------------------------------------------
+# A contactless memory card in the field (slot 02), driven by the reader's
+# own commands 80 11 ..; not with a [card] in the field.  Every sector's
+# keys A and B are 5E 3A 91 C7 24 8B unless "key" says otherwise; block N
+# holds the bytes N*16 to N*16+15 unless given (hex, padded with 00).
+# [memory-card]
+# key = 5E 3A 91 C7 24 8B
+# block 1 = 00 11 22 33 44 55 66 77 88 99 AA BB CC DD EE FF
+
+# ---------------------------------------------------------------------------
 # The card's payment application, found through the payment system
 # environment "1PAY.SYS.DDF01": its FCI names the directory's short file
 # identifier in tag 88, the directory's record 1 holds 70 / 61 / 4F with the
