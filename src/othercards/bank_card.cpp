@@ -37,6 +37,13 @@ const char kSelectApplicationFailed[] = "\xD1\xA1\xD4\xF1\xD3\xA6\xD3\xC3\xCA\xA
 // and for each the current file (0) and short file identifiers 1 to 11.
 constexpr unsigned kLastRecord = 255;
 constexpr unsigned kLastSearchedFile = 11;
+// A reader that has stopped answering fails each of the 3060 reads only
+// after the link's whole response wait; the search gives up once this many
+// exchanges in a row have failed.  A card answers a missing record or
+// file with a status word of its own, which breaks the row (only a card
+// answering 6F 00, the failed exchange's word, to a record in every file
+// would be taken for a reader that has stopped).
+constexpr unsigned kMaxFailedReadsInARow = kLastSearchedFile + 1;
 
 // A card's status word negated as the result of a payment step.  A card
 // that answers 00 00 must not read as success: that is a failed exchange.
@@ -82,11 +89,14 @@ int readBankNumber(long handle, char *out) {
     sw = exchange(handle, cardSlot, selectApplication, 5 + aid.len, nullptr, 0, nullptr);
     if (sw != 0x9000) return stepFailure(out, kSelectApplicationFailed, sw);
 
+    unsigned failedInARow = 0;
     for (unsigned r = 1; r <= kLastRecord; ++r) {
         for (unsigned f = 0; f <= kLastSearchedFile; ++f) {
             const unsigned char readRecord[5] = {0x00, 0xB2, static_cast<unsigned char>(r),
                                                  static_cast<unsigned char>(f << 3 | 0x04), 0x00};
             sw = exchange(handle, cardSlot, readRecord, sizeof readRecord, rsp, sizeof rsp, &len);
+            failedInARow = sw == kSwExchangeFailed ? failedInARow + 1 : 0;
+            if (failedInARow == kMaxFailedReadsInARow) return stepFailure(out, kReadRecordFailed, sw);
             if (sw != 0x9000) continue;
             char number[kAccountTextSize];
             const int n = accountNumber(rsp, len, number);

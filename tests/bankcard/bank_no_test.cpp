@@ -250,6 +250,35 @@ TEST_F(ReadBankNo, RecordsWhoseLengthsCannotBeTrusted) {
     }
 }
 
+// A reader that stops answering during the search: after a whole record's
+// worth of failed exchanges the search gives up instead of waiting out
+// every one of the 3060 reads.
+TEST_F(ReadBankNo, ReaderStopsAnsweringDuringTheSearch) {
+    kestrel::responseTimeoutMs = 20;
+    reader()->insert(0x01, makePaymentCard());
+    {
+        auto r = reader();
+        vr::Reader *rd = &*r;
+        // The card answers the first read (6A 83), then nothing more.
+        rd->onExchange = [rd](const vr::Exchange &e) {
+            if (e.command == hex(readRecord(1, 0))) rd->slot(0x01).mute = true;
+        };
+    }
+    EXPECT_EQ(run(), -28416);
+    EXPECT_EQ(text(), kReadRecordFailed);
+    EXPECT_EQ(std::string(logbuf), kInPara);
+    // Each unanswered read is followed by the reader layer's card status
+    // query, which the reader answers itself.
+    Seq expected = paymentSteps() + searchReads(1);
+    for (const std::string &read : searchReads(13)) {
+        if (read == expected.back()) continue;
+        expected.push_back(read);
+        expected.push_back(at(1, "00 14 00 00 00"));
+    }
+    EXPECT_EQ(seen(), expected);
+    EXPECT_EQ(mHreader, -11);
+}
+
 TEST_F(ReadBankNo, CardTypeOutsideOneToFour) {
     insertCard();
     for (int type : {0, 5, -1}) {
