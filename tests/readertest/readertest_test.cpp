@@ -2,17 +2,6 @@
 // with its standard output compared line by line, and the reader's trace
 // of what it received.
 //
-// readertest binds seven functions before it runs any test, among them
-// iReadBankNo, which the library does not have yet.  The tests run it
-// against two libraries:
-//   - build/libkestrel.so, the library itself: while one of the seven is
-//     missing, every run prints that binding failure and nothing else;
-//   - build/readertest-standin/libkestrel.so, the same sources with
-//     stand-ins for the missing functions (see standin/), where every test
-//     runs.
-// Once the library has all seven, both give the same output.  The expected
-// output of test 3 against the real iReadBankNo is still to be written (see
-// BankCardNumber).
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <iconv.h>
@@ -121,61 +110,16 @@ const char kUsage[] =
     "Usage: readertest TEST   (1 identity card, 2 social-security card, 3 bank-card number, "
     "4 contactless memory card)\n";
 
-struct Binding {
-    const char *symbol;
-    const char *message;
-};
-const Binding kBindings[] = {
-    {"CT_open", "OpenReader"},       {"CT_close", "CloseReader"},
-    {"ICC_tsi_api", "CardResetPKI"}, {"ICC_set_NAD", "CardAPDUPKI"},
-    {"iReadBankNo", "iReadBankNo"},  {"iReadIdentityCard", "iReadIdentityCard"},
-    {"iReadCardBas", "iReadCardBas"},
-};
-
-// The line readertest prints when it cannot bind a function of the library
-// in build/, or the empty text when it binds all seven.
-std::string bindingFailure() {
-    void *lib = dlopen((buildDir() + "/libkestrel.so").c_str(), RTLD_LAZY | RTLD_LOCAL);
-    if (!lib) return "(libkestrel.so cannot be loaded)";
-    std::string failure;
-    for (const Binding &b : kBindings) {
-        if (!dlsym(lib, b.symbol)) {
-            failure = std::string("Dlsym ") + b.message + " Error:./libkestrel.so: undefined symbol: " + b.symbol +
-                      ".\n";
-            break;
-        }
-    }
-    dlclose(lib);
-    return failure;
-}
-
-bool libraryHas(const char *symbol) {
-    void *lib = dlopen((buildDir() + "/libkestrel.so").c_str(), RTLD_LAZY | RTLD_LOCAL);
-    bool has = lib && dlsym(lib, symbol);
-    if (lib) dlclose(lib);
-    return has;
-}
-
-std::string standinDir() { return buildDir() + "/readertest-standin"; }
-
-// Output of test 3 with the stand-in, which answers -13.
-const std::string kBankCardStandinOutput = std::string(kBankCardHeader) + "iReadBankNo Failed, return=-13\n";
-
 // ---- tests ---------------------------------------------------------------
 
-// Runs against the stand-in build and, when the library binds all seven,
-// against the library itself, and expects `expected` from both; while a
-// function is missing, the library's run prints the binding failure alone.
-void expectOutput(const std::vector<std::string> &options, const std::vector<std::string> &args,
-                  const std::string &expected) {
-    Outcome standin = runReadertest(standinDir(), options, args);
-    EXPECT_EQ(standin.status, 0);
-    EXPECT_EQ(standin.out, expected) << "against the stand-in build";
-
-    Outcome real = runReadertest(buildDir(), options, args);
-    EXPECT_EQ(real.status, 0);
-    std::string failure = bindingFailure();
-    EXPECT_EQ(real.out, failure.empty() ? expected : failure) << "against build/libkestrel.so";
+// Runs readertest from build/ and expects `expected` on its standard output
+// and exit status 0.
+Outcome expectOutput(const std::vector<std::string> &options, const std::vector<std::string> &args,
+                     const std::string &expected) {
+    Outcome r = runReadertest(buildDir(), options, args);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, expected);
+    return r;
 }
 
 TEST(Readertest, MissingArgumentPrintsAUsageLine) { expectOutput({"--empty"}, {}, kUsage); }
@@ -183,10 +127,9 @@ TEST(Readertest, MissingArgumentPrintsAUsageLine) { expectOutput({"--empty"}, {}
 TEST(Readertest, OtherNumbersRunNoTest) {
     for (const char *arg : {"0", "5", "-1", "12", "x"}) {
         SCOPED_TRACE(arg);
-        expectOutput({"--empty"}, {arg}, "");
+        Outcome r = expectOutput({"--empty"}, {arg}, "");
+        EXPECT_TRUE(r.sent.empty());
     }
-    Outcome r = runReadertest(standinDir(), {"--empty"}, {"5"});
-    EXPECT_TRUE(r.sent.empty());
 }
 
 TEST(Readertest, LibraryNotFound) {
@@ -198,17 +141,16 @@ TEST(Readertest, LibraryNotFound) {
 }
 
 TEST(Readertest, IdentityCardWithoutAModule) {
-    expectOutput({"--empty"}, {"1"}, std::string(kIdentityCardHeader) + "iReadIdentityCard Failed, return=-2\n");
-    Outcome r = runReadertest(standinDir(), {"--empty"}, {"1"});
+    Outcome r = expectOutput({"--empty"}, {"1"},
+                             std::string(kIdentityCardHeader) + "iReadIdentityCard Failed, return=-2\n");
     EXPECT_EQ(r.sent, std::vector<std::string>{"1B 00 12 00 00 00"});
 }
 
 TEST(Readertest, MemoryCardTestGoesOnAfterFailures) {
     // An empty field: the reader answers FF 05 (65285) to every command.
-    expectOutput({"--empty"}, {"4"},
-                 std::string(kMemoryCardHeader) + "iReadM1Card Failed1, return = 65285\n" +
-                     "iReadM1Card Failed2, return = 65285\n" + "iReadM1Card Failed, return = 65285\n");
-    Outcome r = runReadertest(standinDir(), {"--empty"}, {"4"});
+    Outcome r = expectOutput({"--empty"}, {"4"},
+                             std::string(kMemoryCardHeader) + "iReadM1Card Failed1, return = 65285\n" +
+                                 "iReadM1Card Failed2, return = 65285\n" + "iReadM1Card Failed, return = 65285\n");
     EXPECT_EQ(r.sent, (std::vector<std::string>{"15 80 11 09 00 00", "15 80 11 02 00 08 00 00 5E 3A 91 C7 24 8B",
                                                 "15 80 11 03 00 01 00"}));
 }
@@ -262,8 +204,8 @@ TEST(Readertest, IdentityCardOfTheDemonstrationProfile) {
     const std::string text = "|" + gb(name) + "|" + gb("\xE5\xA5\xB3") + "|" + gb("\xE6\xB1\x89\xE6\x97\x8F") +
                              "|19900307|" + gb(address) + "|320106199003072026|20200115|20400115|" + gb(authority) +
                              "|";
-    expectOutput({}, {"1"}, std::string(kIdentityCardHeader) + "iReadIdentityCard Success\n" + hexLine(text, 200));
-    Outcome r = runReadertest(standinDir(), {}, {"1"});
+    Outcome r =
+        expectOutput({}, {"1"}, std::string(kIdentityCardHeader) + "iReadIdentityCard Success\n" + hexLine(text, 200));
     EXPECT_EQ(r.sent, (std::vector<std::string>{
                           "1B 00 12 00 00 00", "1B AA AA AA 96 69 00 03 12 FF EE", "1B AA AA AA 96 69 00 04 61 FF 78 E2",
                           "1B AA AA AA 96 69 00 03 20 01 22", "1B AA AA AA 96 69 00 03 20 02 21",
@@ -311,9 +253,16 @@ TEST(Readertest, SocialSecurityCard) {
 }
 
 TEST(Readertest, BankCardNumber) {
-    if (libraryHas("iReadBankNo"))
-        GTEST_SKIP() << "iReadBankNo is in the library: write the expected output of test 3";
-    expectOutput({"--empty"}, {"3"}, kBankCardStandinOutput);
+    // The demonstration card's account number, 6217000000000000042, and
+    // the buffer's zero bytes up to 25.
+    Outcome r = expectOutput({}, {"3"},
+                             std::string(kBankCardHeader) + "iReadBankNo Success\n" +
+                                 hexLine("6217000000000000042", 25));
+    ASSERT_FALSE(r.sent.empty());
+    EXPECT_EQ(r.sent[1], "12 00 12 00 00 00") << "the card is reset before the payment environment is selected";
+    // A card without a payment application.
+    ProfileFile profile("[card]\n");
+    expectOutput({profile.option()}, {"3"}, std::string(kBankCardHeader) + "iReadBankNo Failed, return=-27266\n");
 }
 
 }  // namespace
