@@ -67,21 +67,34 @@ const SlotEntry *findSlot(unsigned char slot, unsigned use) {
     return nullptr;
 }
 
+// The lowest table index whose reader handle is `reader`, or -1 when that
+// index is not open; 0 when the handle is open, otherwise its error code
+// (-14 for a negative handle, -12 for one not open).
+long findEntry(long reader, int *index) {
+    *index = -1;
+    for (int i = 0; i < kSearchedEntries && *index < 0; i++)
+        if (static_cast<long>(ConvHandle[i]) == reader) *index = i;
+    if (reader < 0) return kErrArgument;
+    if (*index < 0 || OpenedRHandle[*index] == kClosedEntry) return kErrNotOpen;
+    return 0;
+}
+
 // Finds the device handle of an open reader handle; returns 0 and sets
 // *err when the handle is refused or not open.
 long lookUp(long reader, long *err) {
-    int index = -1;
-    for (int i = 0; i < kSearchedEntries && index < 0; i++)
-        if (static_cast<long>(ConvHandle[i]) == reader) index = i;
-    if (reader < 0) {
-        *err = kErrArgument;
-        return 0;
-    }
-    if (index < 0 || OpenedRHandle[index] == kClosedEntry) {
-        *err = kErrNotOpen;
-        return 0;
-    }
-    return OpenedRHandle[index];
+    int index;
+    *err = findEntry(reader, &index);
+    return *err ? 0 : OpenedRHandle[index];
+}
+
+// First step of the slot functions: the open reader behind the handle and
+// the slot, if this function accepts it.  Returns 0 or the error code.
+long findReaderAndSlot(long reader, unsigned char slot, unsigned use, long *device, const SlotEntry **entry) {
+    long err = 0;
+    *device = lookUp(reader, &err);
+    if (!*device) return err;
+    *entry = findSlot(slot, use);
+    return *entry ? 0 : kErrArgument;
 }
 
 void closeIndex(int index) {
@@ -143,11 +156,10 @@ extern "C" long ICC_Reader_Open(const char *port) {
 }
 
 extern "C" long ICC_Reader_Close(long reader) {
-    int index = -1;
-    for (int i = 0; i < kSearchedEntries && index < 0; i++)
-        if (static_cast<long>(ConvHandle[i]) == reader) index = i;
-    if (reader < 0) return kErrArgument;
-    if (index < 0 || OpenedRHandle[index] == kClosedEntry) return kk == 1 ? kErrNotOpen : 0;
+    int index;
+    long err = findEntry(reader, &index);
+    if (err == kErrArgument) return err;
+    if (err) return kk == 1 ? kErrNotOpen : 0;
     CT_close(OpenedRHandle[index]);
     kk = 0;
     OpenedRHandle[index] = kClosedEntry;
@@ -156,11 +168,9 @@ extern "C" long ICC_Reader_Close(long reader) {
 }
 
 extern "C" long ICC_Reader_PowerOn(long reader, unsigned char slot, char *atr) {
-    long err = 0;
-    long device = lookUp(reader, &err);
-    if (!device) return err;
-    const SlotEntry *s = findSlot(slot, kUsePowerOn);
-    if (!s) return kErrArgument;
+    long device;
+    const SlotEntry *s;
+    if (long err = findReaderAndSlot(reader, slot, kUsePowerOn, &device, &s)) return err;
     if (slot == 0x00 || slot == 0x03) return 256;
 
     ICC_set_NAD(device, s->nad);
@@ -195,11 +205,9 @@ extern "C" long ICC_Reader_PowerOn(long reader, unsigned char slot, char *atr) {
 }
 
 extern "C" long ICC_Reader_PowerOff(long reader, unsigned char slot) {
-    long err = 0;
-    long device = lookUp(reader, &err);
-    if (!device) return err;
-    const SlotEntry *s = findSlot(slot, kUsePowerOff);
-    if (!s) return kErrArgument;
+    long device;
+    const SlotEntry *s;
+    if (long err = findReaderAndSlot(reader, slot, kUsePowerOff, &device, &s)) return err;
     ICC_set_NAD(device, s->nad);
     if (slot == 0x00) return 0;
     if (s->group == kPsam) return readerCommand(device, kPowerOff) == 0xFFFF ? kErrReader : 0;
@@ -211,11 +219,9 @@ extern "C" long ICC_Reader_PowerOff(long reader, unsigned char slot) {
 }
 
 extern "C" long ICC_Reader_GetStatus(long reader, unsigned char slot) {
-    long err = 0;
-    long device = lookUp(reader, &err);
-    if (!device) return err;
-    const SlotEntry *s = findSlot(slot, kUsePowerOff);
-    if (!s) return kErrArgument;
+    long device;
+    const SlotEntry *s;
+    if (long err = findReaderAndSlot(reader, slot, kUsePowerOff, &device, &s)) return err;
     ICC_set_NAD(device, s->nad);
     if (slot == 0x00) return 0;
     int sw = readerCommand(device, s->group == kPsam ? kPsamStatus : kCardStatus);
@@ -227,11 +233,10 @@ extern "C" long ICC_Reader_GetStatus(long reader, unsigned char slot) {
 
 extern "C" long ICC_Reader_Application(long reader, unsigned char slot, long cmdLen,
                                        unsigned char *cmd, unsigned char *rsp) {
-    long err = 0;
-    long device = lookUp(reader, &err);
-    if (!device) return err;
-    const SlotEntry *s = findSlot(slot, kUseApplication);
-    if (!s || !cmd || !rsp) return kErrArgument;
+    long device;
+    const SlotEntry *s;
+    if (long err = findReaderAndSlot(reader, slot, kUseApplication, &device, &s)) return err;
+    if (!cmd || !rsp) return kErrArgument;
     // A GET CHALLENGE for 4, 8 or 16 bytes is exactly five bytes long.
     if (cmdLen >= 5 && cmd[0] == 0x00 && cmd[1] == 0x84 && cmd[2] == 0x00 && cmd[3] == 0x00 &&
         (cmd[4] == 0x04 || cmd[4] == 0x08 || cmd[4] == 0x10) && cmdLen != 5)

@@ -32,20 +32,6 @@ const unsigned char *atrTail(const unsigned char *atr, unsigned atrLen, unsigned
     return atr + (atrLen - *tailLen);
 }
 
-// Powers the card anew into atr and selects the application, EF05 and the
-// card identification code, as both collections of card data begin.
-long powerAndIdentify(long handle, unsigned char *atr, unsigned int *atrLen, unsigned char *id) {
-    unsigned int sw = powerOnCommand(handle, cardSlot, atr, kAtrBufferSize, atrLen);
-    if (sw != 0x9000) return apduErrTanslation(sw);
-    unsigned char fci[kT0ResponseArea - 2];
-    unsigned int fciLen = 0;
-    sw = selectApplication(handle, fci, sizeof fci, &fciLen);
-    if (sw != 0x9000) return apduErrTanslation(sw);
-    sw = selectEF05(handle);
-    if (sw != 0x9000) return apduErrTanslation(sw);
-    return readCardId(handle, id);
-}
-
 // INTERNAL AUTHENTICATE over R2 and R1; the first 8 bytes of the card's
 // answer go to answer.  Returns 0, a translated status word, or -21 when
 // the card's answer is too short to be a proof.
@@ -111,22 +97,9 @@ long GetCardDivIndex(long handle, unsigned char *atr, unsigned int *atrLen, unsi
 
 long InternalAuth(long handle, unsigned char keyType, unsigned char keyVersion, unsigned char *divData,
                   unsigned char divLen) {
-    const unsigned block = blockSizeFor(m_usercardAlg);
-    unsigned char r1[16] = {}, r2[16] = {};
-    long r = getChallenge(handle, r1);
+    unsigned char r1[kChallenge], r2[kChallenge], expected[kChallenge];
+    long r = challengeCryptogram(handle, keyType, keyVersion, divData, divLen, r1, r2, expected);
     if (r != 0) return r;
-    r = getChallenge(handle, r2);
-    if (r != 0) return r;
-
-    unsigned char expected[kPsamAnswerSize] = {};
-    unsigned int expectedLen = 0;
-    r = PSAMDes(handle, keyType, keyVersion, divData, divLen, r1, static_cast<unsigned char>(block), expected,
-                &expectedLen, r2, block);
-    if (r != 0) return r;
-    // Fewer bytes than a block would compare the card's answer with zeros.
-    if (expectedLen < block) return malformedAnswer();
-    if (block == 16)
-        for (int i = 0; i < 8; i++) expected[i] ^= expected[i + 8];
 
     unsigned char answer[kChallenge];
     r = internalAuthenticate(handle, r2, r1, answer);
@@ -160,18 +133,11 @@ long readDataForInternalVerify(long handle, char *out, unsigned char *cardAnswer
     packHex(r2, kChallenge, text, &count);
     packHex(r1, kChallenge, text, &count);
 
-    unsigned char answer[kChallenge];
-    unsigned char cmd[21] = {0x00, 0x88, 0x00, 0x00, 0x10};
-    memcpy(cmd + 5, r2, kChallenge);
-    memcpy(cmd + 13, r1, kChallenge);
-    unsigned char rsp[kT0ResponseArea - 2];
-    unsigned int rspLen = 0;
-    unsigned int sw = exchange(handle, cardSlot, cmd, sizeof cmd, rsp, sizeof rsp, &rspLen);
-    if (sw != 0x9000) return apduErrTanslation(sw);
     // The host's module judges the answer; a short one is passed on
     // zero-filled and fails its check there.
-    memset(answer, 0, sizeof answer);
-    memcpy(answer, rsp, rspLen < kChallenge ? rspLen : kChallenge);
+    unsigned char answer[kChallenge];
+    r = internalAuthenticate(handle, r2, r1, answer);
+    if (r != 0 && r != kErrInternalAuth) return r;
     memcpy(cardAnswer, answer, kChallenge);
 
     if (m_usercardVer == 3) {

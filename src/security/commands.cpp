@@ -95,6 +95,18 @@ void readDeviceNumber(long handle, unsigned char *number) {
     memcpy(number, rsp, len < kDeviceNumberSize ? len : kDeviceNumberSize);
 }
 
+long powerAndIdentify(long handle, unsigned char *atr, unsigned int *atrLen, unsigned char *id) {
+    unsigned int sw = powerOnCommand(handle, cardSlot, atr, atr ? kAtrBufferSize : 0, atrLen);
+    if (sw != 0x9000) return apduErrTanslation(sw);
+    unsigned char fci[kT0ResponseArea - 2];
+    unsigned int fciLen = 0;
+    sw = selectApplication(handle, fci, sizeof fci, &fciLen);
+    if (sw != 0x9000) return apduErrTanslation(sw);
+    sw = selectEF05(handle);
+    if (sw != 0x9000) return apduErrTanslation(sw);
+    return readCardId(handle, id);
+}
+
 long malformedAnswer() { return apduErrTanslation(kSwExchangeFailed); }
 
 }  // namespace kestrel::sec

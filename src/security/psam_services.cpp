@@ -259,24 +259,36 @@ long PSAMMAC(long handle, unsigned char keyType, unsigned char keyVersion, unsig
                       randomData, randomLen);
 }
 
-long PSAMExterAuth(long handle, unsigned char kid, unsigned char keyType, unsigned char keyVersion,
-                   unsigned char *divData, unsigned char divLen) {
+long kestrel::sec::challengeCryptogram(long handle, unsigned char keyType, unsigned char keyVersion,
+                                       unsigned char *divData, unsigned char divLen, unsigned char *r1,
+                                       unsigned char *r2, unsigned char *cryptogram) {
     const unsigned block = blockSizeFor(m_usercardAlg);
-    unsigned char r1[16] = {}, r2[16] = {};
-    long r = getChallenge(handle, r1);
+    unsigned char c1[16] = {}, c2[16] = {};
+    long r = getChallenge(handle, c1);
     if (r != 0) return r;
-    r = getChallenge(handle, r2);
+    r = getChallenge(handle, c2);
     if (r != 0) return r;
 
     unsigned char e[kPsamAnswerSize] = {};
     unsigned int eLen = 0;
-    r = PSAMDes(handle, keyType, keyVersion, divData, divLen, r1, static_cast<unsigned char>(block), e, &eLen,
-                r2, block);
+    r = PSAMDes(handle, keyType, keyVersion, divData, divLen, c1, static_cast<unsigned char>(block), e, &eLen,
+                c2, block);
     if (r != 0) return r;
     // A cryptogram shorter than a block would be partly made of zeros.
     if (eLen < block) return malformedAnswer();
     if (block == 16)
         for (int i = 0; i < 8; i++) e[i] ^= e[i + 8];
+    memcpy(r1, c1, 8);
+    memcpy(r2, c2, 8);
+    memcpy(cryptogram, e, 8);
+    return 0;
+}
+
+long PSAMExterAuth(long handle, unsigned char kid, unsigned char keyType, unsigned char keyVersion,
+                   unsigned char *divData, unsigned char divLen) {
+    unsigned char r1[8], r2[8], e[8];
+    long r = challengeCryptogram(handle, keyType, keyVersion, divData, divLen, r1, r2, e);
+    if (r != 0) return r;
 
     unsigned char cmd[21] = {0x00, 0x82, 0x00, kid, 0x10};
     memcpy(cmd + 5, e, 8);

@@ -185,9 +185,24 @@ unsigned int selectEF05(long handle);
 // is shorter than the code.
 long readCardId(long handle, unsigned char *id);
 
+// Powers the card anew (its answer to reset into atr, kAtrBufferSize
+// bytes, unless atr is null) and selects the application and EF05, then
+// reads the card identification code into id.  Returns 0 or the code of
+// the first step that failed.
+long powerAndIdentify(long handle, unsigned char *atr, unsigned int *atrLen, unsigned char *id);
+
 // GET CHALLENGE of 8 bytes into r.  Returns 0, the translated status
 // word, or the code of a failed exchange when the card sends fewer bytes.
 long getChallenge(long handle, unsigned char *r);
+
+// Takes two challenges from the card, R1 then R2, and has the PSAM
+// encrypt R1 (padded with zeros to a block) under the key it derives for
+// R2: the cryptogram with which the terminal authenticates itself, or
+// which the card's internal authentication must match.  r1 and r2 receive
+// the challenges (8 bytes), cryptogram the result folded to 8 bytes.
+// Returns 0, or the code of the first step that failed.
+long challengeCryptogram(long handle, unsigned char keyType, unsigned char keyVersion, unsigned char *divData,
+                         unsigned char divLen, unsigned char *r1, unsigned char *r2, unsigned char *cryptogram);
 
 // The reader's device number (00 19 01 01 14 to slot 0), kDeviceNumberSize
 // bytes, zero-filled when the reader gives none or fewer.

@@ -100,16 +100,8 @@ long selectSSSE(long handle, int *alg, char *version, bool versionRequired) {
 long selectFKJG(long handle, int *alg, char *version, unsigned char *regionCode) {
     (void)version;
     if (!alg || !regionCode) return kErrBadArgument;
-    unsigned char rsp[kT0ResponseArea - 2];
-    unsigned int len = 0;
-    unsigned int sw = powerOnCommand(handle, cardSlot, nullptr, 0, nullptr);
-    if (sw != 0x9000) return apduErrTanslation(sw);
-    sw = selectApplication(handle, rsp, sizeof rsp, &len);
-    if (sw != 0x9000) return apduErrTanslation(sw);
-    sw = selectEF05(handle);
-    if (sw != 0x9000) return apduErrTanslation(sw);
     unsigned char id[kCardIdSize];
-    long r = readCardId(handle, id);
+    long r = powerAndIdentify(handle, nullptr, nullptr, id);
     if (r != 0) return r;
     *alg = indicatorByRegion(id[0]);
     m_usercardAlg = *alg;
