@@ -25,9 +25,11 @@ constexpr std::size_t kErrorTableRows = 50;
 extern const ErrorEntry errortable[kErrorTableRows];
 
 // "未知错误": the text of a code that has no row (GB18030, 8 bytes).
+namespace kestrel {
 extern const char kUnknownErrorText[];
+}
 
-// Text of `code`: its row's text, or kUnknownErrorText.  Never null.
+// Text of `code`: its row's text, or kestrel::kUnknownErrorText.  Never null.
 const char *errorText(int code);
 
 // Card status word (SW1*256 + SW2) to error code.  SW1 0x63 gives the

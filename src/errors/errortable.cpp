@@ -63,13 +63,13 @@ const ErrorEntry errortable[kErrorTableRows] = {
 };
 
 // 未知错误
-const char kUnknownErrorText[] = "\xCE\xB4\xD6\xAA\xB4\xED\xCE\xF3";
+const char kestrel::kUnknownErrorText[] = "\xCE\xB4\xD6\xAA\xB4\xED\xCE\xF3";
 
 const char *errorText(int code) {
     for (const ErrorEntry &row : errortable) {
         if (row.code == code) return row.text;
     }
-    return kUnknownErrorText;
+    return kestrel::kUnknownErrorText;
 }
 
 long apduErrTanslation(unsigned int sw) {

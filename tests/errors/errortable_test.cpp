@@ -110,7 +110,7 @@ TEST(ErrorTable, EveryRowHasItsCodeAndGb18030TextInStoredOrder) {
         // Codes are unique.
         for (size_t k = 0; k < i; ++k) EXPECT_NE(errortable[k].code, errortable[i].code);
     }
-    EXPECT_EQ(std::string(kUnknownErrorText), kUnknown);
+    EXPECT_EQ(std::string(kestrel::kUnknownErrorText), kUnknown);
     EXPECT_EQ(kUnknown.size(), 8u);
 }
 
