@@ -276,7 +276,10 @@ TEST_F(UsbLink, WaitingForAnAnswerCostsLittleCpu) {
     double share = (cpu(after) - cpu(before)) / wall;
     RecordProperty("cpu_share_percent", std::to_string(share * 100));
     printf("waiting %.1f s cost %.2f%% of a CPU\n", wall, share * 100);
-    EXPECT_LT(share, 0.05) << "the wait costs " << share * 100 << "% of a CPU";
+    // Under an instruction-set emulator every pause of the device costs
+    // several times its native CPU.
+    double limit = getenv("VREADER_EMULATOR") ? 0.20 : 0.05;
+    EXPECT_LT(share, limit) << "the wait costs " << share * 100 << "% of a CPU";
     EXPECT_GE(wall, full ? 59.9 : 2.9);
 }
 
