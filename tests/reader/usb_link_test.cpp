@@ -3,6 +3,7 @@
 // reader that goes away.
 #include <sys/resource.h>
 
+#include "loaded_library.h"
 #include "reader_test_util.h"
 
 using namespace vr;
@@ -285,8 +286,16 @@ TEST_F(UsbLink, WaitingForAnAnswerCostsLittleCpu) {
 
 TEST_F(UsbLink, PrintfHexUnderBothSymbols) {
     unsigned char b[] = {0x00, 0x0A, 0xFF};
-    testing::internal::CaptureStdout();
-    printfHex(b, 3);
-    fflush(stdout);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "000aff\n");
+    void *lib = loadedLibkestrel();
+    ASSERT_NE(lib, nullptr);
+    using PrintHex = void (*)(unsigned char *, int);
+    for (const char *symbol : {"printfHex", "_Z9printfHexPhi"}) {
+        auto print = reinterpret_cast<PrintHex>(dlsym(lib, symbol));
+        ASSERT_NE(print, nullptr) << symbol;
+        testing::internal::CaptureStdout();
+        print(b, 3);
+        fflush(stdout);
+        EXPECT_EQ(testing::internal::GetCapturedStdout(), "000aff\n") << symbol;
+    }
+    dlclose(lib);
 }

@@ -17,6 +17,7 @@
 #include "reader/reader.h"
 #include "security/security.h"
 #include "session/session.h"
+#include "session/session_fixture.h"
 
 namespace sectest {
 
@@ -121,27 +122,15 @@ inline std::shared_ptr<vr::ScriptedCard> makeCard(const CardContent &s) {
     return c;
 }
 
-class SecurityTest : public vr::VirtualReaderTest {
+// The session fixture, with the card security globals also at their
+// load-time values.
+class SecurityTest : public sessiontest::SessionTest {
 protected:
     void SetUp() override {
-        VirtualReaderTest::SetUp();
-        cardSlot = 0x01;
-        psamSlot = 0x11;
-        mHreader = 0;
-        m_pin_verified = 0;
+        SessionTest::SetUp();
         m_usercardAlg = 1;
         m_usercardVer = -1;
         std::memset(usrCardCityCOde, 0, sizeof usrCardCityCOde);
-        savedTimeout_ = kestrel::responseTimeoutMs;
-        handle = ICC_Reader_Open("USB1");
-        ASSERT_GE(handle, 1650);
-        ASSERT_LE(handle, 1999);
-    }
-
-    void TearDown() override {
-        ICC_Reader_Close(handle);
-        kestrel::responseTimeoutMs = savedTimeout_;
-        EXPECT_TRUE(reader()->protocolErrors().empty());
     }
 
     std::shared_ptr<vr::ScriptedCard> insertCard(const CardContent &s = CardContent()) {
@@ -167,24 +156,7 @@ protected:
         reader()->insert(0x00, r);
     }
 
-    // Every message the reader received, as "<slot>: <bytes>".
-    static Seq seen() {
-        Seq out;
-        auto r = reader();
-        for (const auto &e : r->trace()) {
-            const vr::SlotInfo *info = vr::slotByNad(e.nad);
-            char slot[8];
-            snprintf(slot, sizeof slot, "%02X: ", info ? info->slot : 0xEE);
-            out.push_back(slot + toHex(e.command));
-        }
-        return out;
-    }
     static void clearTrace() { reader()->clearTrace(); }
-
-    long handle = 0;
-
-private:
-    unsigned int savedTimeout_ = 0;
 };
 
 }  // namespace sectest
