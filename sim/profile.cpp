@@ -482,7 +482,7 @@ void readMemoryCard(const Section &s, MemoryCardProfile *m) {
     for (const Entry &e : s.entries) {
         if (e.key == "key") {
             Bytes k = hexValue(e, 6, 6);
-            M1Card::Key key;
+            M1Card::Key key{};
             std::copy(k.begin(), k.end(), key.begin());
             m->key = key;
         } else if (e.key.compare(0, 6, "block ") == 0) {
