@@ -6,6 +6,7 @@
 #ifndef KESTREL_DATAMODEL_H
 #define KESTREL_DATAMODEL_H
 
+#include "errors/errors.h"
 #include "kestrel.h"
 
 #include <cstddef>
@@ -21,10 +22,7 @@ static_assert(offsetof(FileTableEntry, writeKey) == 52, "entry layout");
 static_assert(offsetof(FileTableEntry, writeLevel) == 60, "entry layout");
 
 namespace kestrel::dm {
-// Result codes used by this layer (texts live in the error table).
-constexpr int kErrParam = -14;          // parameter text has the wrong shape
-constexpr int kErrAddress = -23;        // malformed address or value text
-constexpr int kErrNotInDirectory = -25; // file or item unknown for this version
+// The negated status word 6A88 (key or referenced data not found).
 constexpr int kErrNoAccessEntry = -27272;  // status 6A88 negated
 
 // Data type codes of FileTableEntry::dataType.

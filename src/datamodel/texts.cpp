@@ -117,26 +117,26 @@ int checkGroup(Span group, int cardVer) {
 // Amount in yuan that a moneyb field can hold: digits with at most one "."
 // and at most two decimals, at least one digit, at most 42949672.95.
 long checkAmount(const char *p, size_t n) {
-    if (n == 0) return kErrParam;
+    if (n == 0) return kErrArgument;
     bool dot = false, anyDigit = false;
     int decimals = 0;
     unsigned long long fen = 0;
     for (size_t i = 0; i < n; ++i) {
         unsigned char c = static_cast<unsigned char>(p[i]);
         if (c == '.') {
-            if (dot) return kErrParam;
+            if (dot) return kErrArgument;
             dot = true;
             continue;
         }
-        if (!isDigit(c)) return kErrParam;
+        if (!isDigit(c)) return kErrArgument;
         anyDigit = true;
-        if (dot && ++decimals > 2) return kErrParam;
+        if (dot && ++decimals > 2) return kErrArgument;
         fen = fen * 10 + (c - '0');
-        if (fen > 0xFFFFFFFFULL * 100) return kErrParam;  // far past the limit
+        if (fen > 0xFFFFFFFFULL * 100) return kErrArgument;  // far past the limit
     }
-    if (!anyDigit) return kErrParam;
+    if (!anyDigit) return kErrArgument;
     for (; decimals < 2; ++decimals) fen *= 10;
-    return fen <= 0xFFFFFFFFULL ? 0 : kErrParam;
+    return fen <= 0xFFFFFFFFULL ? 0 : kErrArgument;
 }
 
 }  // namespace
@@ -216,25 +216,25 @@ int checkWriteData(char *addrText, char *dataText) {
     // Groups, fields or values that the write would drop (past the fifth, or
     // too long for a row) make the request unacceptable rather than being
     // ignored while the write reports success.
-    if (na != nd || na > 5) return kErrParam;
+    if (na != nd || na > 5) return kErrArgument;
     for (int g = 0; g < na; ++g) {
-        if (addr[g].n > kMaxRowText || data[g].n > kMaxRowText) return kErrParam;
+        if (addr[g].n > kMaxRowText || data[g].n > kMaxRowText) return kErrArgument;
         for (size_t i = 0; i < 8; ++i) {
             char a = i < addr[g].n ? addr[g].p[i] : 0;
             char d = i < data[g].n ? data[g].p[i] : 0;
-            if (a != d) return kErrParam;
+            if (a != d) return kErrArgument;
             if (a == 0) break;
         }
         int fa = splitSpans(addr[g].p, addr[g].n, '|', false, nullptr, 0);
         int fd = splitSpans(data[g].p, data[g].n, '|', false, nullptr, 0);
-        if (fa > 5 || fd > 5) return kErrParam;
-        if (fa != 1 && fa != fd) return kErrParam;
+        if (fa > 5 || fd > 5) return kErrArgument;
+        if (fa != 1 && fa != fd) return kErrArgument;
     }
     return 0;
 }
 
 long checkdouble(char *text) {
-    if (!text) return kErrParam;
+    if (!text) return kErrArgument;
     return checkAmount(text, std::strlen(text));
 }
 
@@ -242,13 +242,13 @@ long checkPayInfo(char *text) {
     Span fields[3] = {{"", 0}, {"", 0}, {"", 0}};
     splitSpans(text, textLen(text), '|', false, fields, 3);
     for (const Span &f : fields)
-        if (f.n > kMaxRowText) return kErrParam;
+        if (f.n > kMaxRowText) return kErrArgument;
     long rc = checkAmount(fields[0].p, fields[0].n);
     if (rc != 0) return rc;
     rc = checkAmount(fields[1].p, fields[1].n);
     if (rc != 0) return rc;
-    if (fields[2].n != 14) return kErrParam;
+    if (fields[2].n != 14) return kErrArgument;
     for (size_t i = 0; i < 14; ++i)
-        if (!isDigit(static_cast<unsigned char>(fields[2].p[i]))) return kErrParam;
+        if (!isDigit(static_cast<unsigned char>(fields[2].p[i]))) return kErrArgument;
     return 0;
 }

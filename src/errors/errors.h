@@ -21,6 +21,23 @@ struct ErrorEntry {
 
 constexpr std::size_t kErrorTableRows = 50;
 
+// The codes that the layers return themselves (the others are negated
+// status words).  Their texts are in errortable.
+constexpr long kErrWrongCardType = -1;
+constexpr long kErrNoCard = -2;
+constexpr long kErrNotPowered = -3;
+constexpr long kErrNoAnswer = -4;
+constexpr long kErrReader = -11;
+constexpr long kErrNotOpen = -12;
+constexpr long kErrArgument = -14;
+constexpr long kErrVersion = -20;          // identification code or version malformed
+constexpr long kErrInternalAuth = -21;     // the card's answer is not the PSAM's
+constexpr long kErrAddress = -23;          // malformed address or value text
+constexpr long kErrKeyLevel = -24;         // key level refused or no key down to level 1
+constexpr long kErrNotInDirectory = -25;   // file or item unknown for this card version
+constexpr long kErrNoPsam = -2201;
+constexpr long kErrPsamApplication = -2202;
+
 // The codes and texts, in their stored order.  Nothing writes it.
 extern const ErrorEntry errortable[kErrorTableRows];
 

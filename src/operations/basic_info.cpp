@@ -96,7 +96,7 @@ void packCn(const unsigned char *value, unsigned size, char *out, int *count) {
 }  // namespace
 
 long ReadBaseinf(long handle, char *out, unsigned char *atr, unsigned int atrLen) {
-    if (!out || (!atr && atrLen)) return kErrBadArgument;
+    if (!out || (!atr && atrLen)) return kErrArgument;
     if (atrLen > kAtrBufferSize) atrLen = kAtrBufferSize;
 
     unsigned char id[kCardIdSize];
@@ -149,7 +149,7 @@ extern "C" long iReadCardBas(int iType, char *out) {
     static const char kName[] = "iReadCardBas";
     logInPara(kName, iType);
     long r = checkCardType(iType);
-    if (r == 0 && !out) r = kErrBadArgument;
+    if (r == 0 && !out) r = kErrArgument;
     if (r != 0) {
         getErrorInf(static_cast<int>(r), out);
         return r;

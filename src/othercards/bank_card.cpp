@@ -17,7 +17,6 @@ namespace {
 constexpr unsigned char kContactSlot = 0x01;
 constexpr unsigned char kContactlessSlot = 0x02;
 // A handle that names no reader: closing it closes nothing.
-constexpr long kNoReader = -11;
 
 // SELECT by name of the payment system environment "1PAY.SYS.DDF01".
 const unsigned char kSelectPse[19] = {
@@ -117,7 +116,7 @@ extern "C" int iReadBankNo(int iType, char *out) {
     if (r == 0 && !out) r = kErrArgument;
     if (r != 0) {
         getErrorInf(static_cast<int>(r), out);
-        closeReader(kNoReader);
+        closeReader(kErrReader);
         return static_cast<int>(r);
     }
     const long handle = ICC_Reader_Open("USB1");

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "errors/errors.h"
 #include "kestrel.h"
 
 struct libusb_device_handle;
@@ -63,11 +64,3 @@ extern long OpenedRHandle[kReaderTableSize];
 extern int ConvHandle[kReaderTableSize];
 extern int kk;
 
-// Reader-handle layer result codes.
-constexpr long kErrWrongCardType = -1;
-constexpr long kErrNoCard = -2;
-constexpr long kErrNotPowered = -3;
-constexpr long kErrNoAnswer = -4;
-constexpr long kErrReader = -11;
-constexpr long kErrNotOpen = -12;
-constexpr long kErrArgument = -14;

@@ -60,7 +60,7 @@ void packHex(const unsigned char *bytes, unsigned n, char *out, int *count) {
 
 long GetCardDivIndex(long handle, unsigned char *atr, unsigned int *atrLen, unsigned char *divData,
                      unsigned char *divLen) {
-    if (!atr || !atrLen || !divData || !divLen) return kErrBadArgument;
+    if (!atr || !atrLen || !divData || !divLen) return kErrArgument;
     unsigned char id[kCardIdSize];
     long r = powerAndIdentify(handle, atr, atrLen, id);
     if (r != 0) return r;
@@ -109,7 +109,7 @@ long InternalAuth(long handle, unsigned char keyType, unsigned char keyVersion, 
 
 long readDataForInternalVerify(long handle, char *out, unsigned char *cardAnswer, unsigned char *atr,
                                int *atrLen) {
-    if (!out || !cardAnswer || !atr || !atrLen) return kErrBadArgument;
+    if (!out || !cardAnswer || !atr || !atrLen) return kErrArgument;
     unsigned char id[kCardIdSize];
     unsigned int len = 0;
     long r = powerAndIdentify(handle, atr, &len, id);

@@ -102,7 +102,7 @@ long preparePsam(long handle, const Preparation &p, unsigned char keyType, unsig
     if (level > kMaxLevel && !p.checked) return kErrKeyLevel;
     if (level != 0) {
         unsigned sendable = level > kMaxLevel ? kMaxLevel : level;
-        if (!divData || (randomLen && !randomData) || randomLen > kMaxLc - 8 * sendable) return kErrBadArgument;
+        if (!divData || (randomLen && !randomData) || randomLen > kMaxLc - 8 * sendable) return kErrArgument;
     }
 
     unsigned int sw = powerOnCommand(handle, psamSlot, nullptr, 0, nullptr);
@@ -113,7 +113,7 @@ long preparePsam(long handle, const Preparation &p, unsigned char keyType, unsig
         memcpy(select, kSelectPsamApplication, sizeof select);
         select[kAlgorithmDigit] = static_cast<unsigned char>('0' + p.application);
         sw = exchange(handle, psamSlot, select, sizeof select, nullptr, 0, nullptr);
-        if (sw != 0x9000) return kErrPsamAlgorithm;
+        if (sw != 0x9000) return kErrPsamApplication;
     }
 
     unsigned char terminal[kTerminalNumberSize] = {};
@@ -152,7 +152,7 @@ long preparePsam(long handle, const Preparation &p, unsigned char keyType, unsig
 long encrypt(long handle, const Preparation &p, unsigned char keyType, unsigned char keyVersion,
              const unsigned char *divData, const unsigned char *data, unsigned char dataLen,
              unsigned char *out, unsigned int *outLen, const unsigned char *randomData, unsigned randomLen) {
-    if (!data || dataLen == 0 || dataLen > kMaxLc || !out || !outLen) return kErrBadArgument;
+    if (!data || dataLen == 0 || dataLen > kMaxLc || !out || !outLen) return kErrArgument;
     long r = preparePsam(handle, p, keyType, keyVersion, divData, randomData, randomLen);
     if (r != 0) return r;
     Command c;
@@ -188,10 +188,10 @@ long computeMac(long handle, const Preparation &p, unsigned block, bool fold, un
                 unsigned char keyVersion, const unsigned char *divData, const unsigned char *iv,
                 const unsigned char *data, long dataLen, unsigned char *mac, const unsigned char *randomData,
                 unsigned randomLen) {
-    if (!iv || !mac) return kErrBadArgument;
+    if (!iv || !mac) return kErrArgument;
     unsigned char padded[kMaxLc];
     unsigned paddedLen = pad(data, dataLen, block, padded);
-    if (paddedLen == 0) return kErrBadArgument;
+    if (paddedLen == 0) return kErrArgument;
     long r = preparePsam(handle, p, keyType, keyVersion, divData, randomData, randomLen);
     if (r != 0) return r;
 
@@ -298,14 +298,14 @@ long PSAMExterAuth(long handle, unsigned char kid, unsigned char keyType, unsign
 }
 
 long selectEF(long handle, unsigned char *efId) {
-    if (!efId) return kErrBadArgument;
+    if (!efId) return kErrArgument;
     unsigned char cmd[7] = {0x00, 0xA4, 0x00, 0x00, 0x02, efId[0], efId[1]};
     unsigned int sw = exchange(handle, cardSlot, cmd, sizeof cmd, nullptr, 0, nullptr);
     return sw == 0x9000 ? 0 : apduErrTanslation(sw);
 }
 
 long selectDFEF(long handle, unsigned char *dfId, unsigned char *efId) {
-    if (!dfId || !efId) return kErrBadArgument;
+    if (!dfId || !efId) return kErrArgument;
     if (dfId[1] != 0) {
         unsigned char cmd[7] = {0x00, 0xA4, 0x00, 0x00, 0x02, dfId[0], dfId[1]};
         unsigned int sw = exchange(handle, cardSlot, cmd, sizeof cmd, nullptr, 0, nullptr);
@@ -320,7 +320,7 @@ long PSAMDes2(long handle, int keyType, int keyVersion, unsigned char *divData, 
               unsigned char *data, int dataLen, unsigned char *out, unsigned int *outLen,
               unsigned char *randomData, unsigned int randomLen) {
     (void)divLen;
-    if (dataLen < 0 || dataLen > static_cast<int>(kMaxLc)) return kErrBadArgument;
+    if (dataLen < 0 || dataLen > static_cast<int>(kMaxLc)) return kErrArgument;
     Preparation p{0, false, true};
     return encrypt(handle, p, static_cast<unsigned char>(keyType), static_cast<unsigned char>(keyVersion), divData,
                    data, static_cast<unsigned char>(dataLen), out, outLen, randomData, randomLen);

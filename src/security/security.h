@@ -37,12 +37,6 @@ extern unsigned char usrCardCityCOde[3];
 // and then declares no algorithm of its own, which is algorithm 1.
 constexpr int kDefaultAlgorithm = 1;
 
-constexpr long kErrVersion = -20;             // identification code or version malformed
-constexpr long kErrInternalAuth = -21;        // the card's answer is not the PSAM's
-constexpr long kErrKeyLevel = -24;            // key level refused or no key down to level 1
-constexpr long kErrPsamAlgorithm = -2202;     // PSAM application of the algorithm missing
-constexpr long kErrBadArgument = -14;
-
 // Diversification data: 8 bytes per key level, levels 1 to 3.
 constexpr unsigned kDivDataSize = 24;
 // The card identification code (record 1 of EF05).

@@ -49,7 +49,7 @@ int classifyVersion(char *text, unsigned char region) {
 }  // namespace
 
 long selectSSSE(long handle, int *alg, char *version, bool versionRequired) {
-    if (!alg || !version) return kErrBadArgument;
+    if (!alg || !version) return kErrArgument;
     unsigned char rsp[kT0ResponseArea - 2];
     unsigned int len = 0;
 
@@ -99,7 +99,7 @@ long selectSSSE(long handle, int *alg, char *version, bool versionRequired) {
 
 long selectFKJG(long handle, int *alg, char *version, unsigned char *regionCode) {
     (void)version;
-    if (!alg || !regionCode) return kErrBadArgument;
+    if (!alg || !regionCode) return kErrArgument;
     unsigned char id[kCardIdSize];
     long r = powerAndIdentify(handle, nullptr, nullptr, id);
     if (r != 0) return r;

@@ -1,6 +1,8 @@
 // Card and PSAM slot session: internal declarations.
 #pragma once
 
+#include "errors/errors.h"
+
 // Process-wide session state, plain globals with their load-time values.
 // One session at a time; nothing here is locked.
 
@@ -28,10 +30,6 @@ extern unsigned char m_pin_verified;
 // Size of the response area of one exchange: the largest response the
 // reader link delivers, data and SW1 SW2 together.
 constexpr unsigned int kT0ResponseArea = 4096;
-
-// Results of the PSAM power-on and application selection.
-constexpr long kErrNoPsam = -2201;
-constexpr long kErrPsamApplication = -2202;
 
 // Status word that IccExchangeT0 returns when the exchange itself failed
 // (no answer, reader error, handle not open) or the response was refused.
