@@ -108,33 +108,26 @@ void finishResident(long reader) {
     ICC_Reader_Close(reader);
 }
 
+// The dialogue of iReadIdentityCard and iReadSFZ: read the card, write
+// the text block into pOutInfo with `format`, and close.
+long readAndFormat(char *pOutInfo, bool ownOpenText, int (*format)(const unsigned char *, char *)) {
+    if (!pOutInfo) return kErrArgument;
+    Answer a;
+    IdRecord rec;
+    long reader = 0;
+    long rc = readResident(pOutInfo, ownOpenText, &reader, &a, &rec);
+    if (rc != 0) return rc;
+    std::memset(pOutInfo, 0, kOutSize);
+    format(rec.text, pOutInfo);
+    finishResident(reader);
+    return 0;
+}
+
 }  // namespace
 
-extern "C" long iReadIdentityCard(char *pOutInfo) {
-    if (!pOutInfo) return kErrArgument;
-    Answer a;
-    IdRecord rec;
-    long reader = 0;
-    long rc = readResident(pOutInfo, false, &reader, &a, &rec);
-    if (rc != 0) return rc;
-    std::memset(pOutInfo, 0, kOutSize);
-    formatIdentityCard(rec.text, pOutInfo);
-    finishResident(reader);
-    return 0;
-}
+extern "C" long iReadIdentityCard(char *pOutInfo) { return readAndFormat(pOutInfo, false, formatIdentityCard); }
 
-extern "C" long iReadSFZ(char *pOutInfo) {
-    if (!pOutInfo) return kErrArgument;
-    Answer a;
-    IdRecord rec;
-    long reader = 0;
-    long rc = readResident(pOutInfo, true, &reader, &a, &rec);
-    if (rc != 0) return rc;
-    std::memset(pOutInfo, 0, kOutSize);
-    formatSFZ(rec.text, pOutInfo);
-    finishResident(reader);
-    return 0;
-}
+extern "C" long iReadSFZ(char *pOutInfo) { return readAndFormat(pOutInfo, true, formatSFZ); }
 
 long IDC_ReadIDCard(char *pOutInfo, char *pPhotoHex) {
     if (!pOutInfo || !pPhotoHex) return kErrArgument;
