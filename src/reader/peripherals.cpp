@@ -12,6 +12,7 @@
 #include "session/session.h"
 
 using kestrel::sec::exchange;
+using kestrel::sec::readDeviceNumber;
 
 namespace {
 
@@ -49,12 +50,8 @@ const unsigned char kReadScanMode[5] = {0x80, 0x17, 0x03, 0x00, 0x01};
 const unsigned char kReadTrackSetting[5] = {0x80, 0x17, 0x03, 0x00, 0x01};
 const unsigned char kStripeChannel[5] = {0x00, 0x19, 0x06, 0x01, 0x00};
 const unsigned char kStripeSwipe[5] = {0x00, 0x19, 0x20, 0x08, 0x00};
-const unsigned char kDeviceIdentification[5] = {0x00, 0x19, 0x01, 0x01, 0x14};
 const unsigned char kPowerOn[5] = {0x00, 0x12, 0x00, 0x00, 0x00};
 const unsigned char kReadTerminalNumber[5] = {0x00, 0xB0, 0x96, 0x00, 0x06};
-
-constexpr unsigned kDeviceIdentificationSize = 20;
-constexpr unsigned kTerminalNumberBytes = 6;
 
 // What a call does when its module refuses: the text it writes and the
 // code it returns (0: the status word translated as a card's).
@@ -207,22 +204,19 @@ extern "C" long iGetDeviceInfo(char *out) {
     }
     char text[KESTREL_DEVICE_INFO_SIZE];
     int count = 0;
-    Answer a;
-    unsigned int sw = send(reader, kReaderSlot, kDeviceIdentification, sizeof kDeviceIdentification, &a);
-    unsigned int idLen = 0;
-    if (sw == 0x9000) {
-        unsigned int n = a.len < kDeviceIdentificationSize ? a.len : kDeviceIdentificationSize;
-        while (idLen < n && a.data[idLen] != 0) idLen++;
-    }
-    packForResponse(a.data, static_cast<int>(idLen), text, &count);
+    unsigned char identification[kDeviceNumberSize];
+    readDeviceNumber(reader, identification);
+    size_t idLen = strnlen(reinterpret_cast<char *>(identification), sizeof identification);
+    packForResponse(identification, static_cast<int>(idLen), text, &count);
 
+    Answer a;
     unsigned int terminalLen = 0;
-    char hex[2 * kTerminalNumberBytes + 1] = {};
+    char hex[2 * kTerminalNumberSize + 1] = {};
     if (findAndOpenPSAM(reader, 1) == 0 && send(reader, psamSlot, kPowerOn, sizeof kPowerOn, &a) == 0x9000 &&
         send(reader, psamSlot, kReadTerminalNumber, sizeof kReadTerminalNumber, &a) == 0x9000 &&
-        a.len >= kTerminalNumberBytes) {
-        BinToCHex(hex, reinterpret_cast<const char *>(a.data), static_cast<int>(kTerminalNumberBytes));
-        terminalLen = 2 * kTerminalNumberBytes;
+        a.len >= kTerminalNumberSize) {
+        BinToCHex(hex, reinterpret_cast<const char *>(a.data), static_cast<int>(kTerminalNumberSize));
+        terminalLen = 2 * kTerminalNumberSize;
     }
     packForResponse(reinterpret_cast<unsigned char *>(hex), static_cast<int>(terminalLen), text, &count);
     text[count] = '\0';

@@ -280,8 +280,7 @@ TEST_F(Peripherals, DeviceInfoShowsWhatIsMissingAsAnEmptyField) {
     } cases[] = {
         {"no PSAM", [](vr::Reader &r) { r.remove(0x11); }, kDevice + "||"},
         {"no terminal file", [&](vr::Reader &r) { r.insert(0x11, psamWithoutFile); }, kDevice + "||"},
-        {"no identification", [](vr::Reader &r) { r.insert(0x00, std::make_shared<vr::ReaderDevice>()); },
-         "|430105000007|"},
+        {"no identification", [](vr::Reader &r) { r.remove(0x00); }, "|430105000007|"},
         // Fewer than 20 characters: the zero bytes after them are not text.
         {"short identification",
          [](vr::Reader &r) { r.insert(0x00, std::make_shared<vr::ReaderDevice>(bytesOf("KVR7"))); },
