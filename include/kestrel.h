@@ -67,6 +67,82 @@ extern char ICC_Reader_GetStatusMutex[8];
 extern char ICC_Reader_ApplicationMutex[8];
 
 /* ======================================================================
+ * Layer 1c: reader peripherals
+ *
+ * The reader's QR-code scanner (slot 0x1C), magnetic-stripe head (slot
+ * 0x1A) and identification (slot 0x00).  Each call opens the reader on
+ * "USB1", sends its command(s), and closes the reader.  Returns 0, or a
+ * negative code with a GB18030 text (NUL-terminated) in out:
+ *
+ *   reader not opened          -11, "读卡器连接失败" (Checkmod_Auto,
+ *                              Checkmod_Cmd, SendScanCmd, iGetQRBase,
+ *                              iGetQRCode) or "读卡器连接错" (the others)
+ *   module refused the command Checkmod_Auto "失败,不识别指令",
+ *                              Checkmod_Cmd "失败不识别指令", SendScanCmd
+ *                              "扫码失败": the status word negated as a
+ *                              card's (-27266 for 6A 82);
+ *                              iGetQRBase, iGetQRCode "扫码失败", -111;
+ *                              SetScanLedMode "失败不识别指令", -23;
+ *                              GetScanMode "读扫码模式失败", -23;
+ *                              SetMagTrip "设置磁道失败", -112;
+ *                              ReadMagInfo, by step: track setting
+ *                              "读磁道失败" -112, channel "磁条卡通道转换失败"
+ *                              -23, swipe "磁条卡刷卡失败" -23, track data
+ *                              "读磁条卡数据失败" -23
+ *   null out                   -14, nothing written, nothing sent
+ *
+ * The codes -111 and -112 have no text of their own in getErrorInf.
+ *
+ * On success the module's answer data (its bytes, without the status
+ * word) is copied to the start of out and no NUL is added: clear out
+ * before the call to read it as text.  The answer is at most
+ * KESTREL_SCAN_ANSWER_SIZE - 2 bytes, so a cleared buffer of that size
+ * always ends in a NUL after it.  These functions write no call-log line.
+ * ====================================================================== */
+
+/* out of every scanner and stripe function except GetScanMode. */
+#define KESTREL_SCAN_ANSWER_SIZE 4096
+/* out of GetScanMode: two characters on success, or a failure text. */
+#define KESTREL_SCAN_MODE_SIZE 16
+/* out of iGetDeviceInfo: 20 + 1 + 12 + 1 characters and the NUL. */
+#define KESTREL_DEVICE_INFO_SIZE 35
+
+/* Scanner modes: automatic scanning (80 17 03 00 00) or scanning on
+ * command (80 17 03 01 00). */
+long Checkmod_Auto(char *out);
+long Checkmod_Cmd(char *out);
+/* The scanner's mode byte as two upper-case hexadecimal characters
+ * ("00", "01"), without a NUL. */
+long GetScanMode(char *out);
+/* Scans a code: SendScanCmd sends B0 B0 00 08 00, iGetQRBase B0 B0 00 n 00
+ * and iGetQRCode B0 B0 03 n 00, where n of 256 or more is sent as 255 and
+ * a smaller n (a negative one too) as its low byte.  out receives the
+ * code's bytes. */
+long SendScanCmd(char *out);
+long iGetQRBase(int n, char *out);
+long iGetQRCode(int n, char *out);
+/* Scanner light mode m: 0, 2 or 3 (B0 17 00 23 01 m); any other m returns
+ * -23 and writes nothing, sending nothing. */
+long SetScanLedMode(int m, char *out);
+
+/* Stripe tracks setting t: 2, 3 or 6 (80 17 03 t 00); any other t writes
+ * "不支持设置磁道数据" and returns -23, sending nothing. */
+long SetMagTrip(int t, char *out);
+/* Reads a swiped card: asks the head for its track setting k, switches to
+ * the stripe, waits for the swipe and copies the data of READ BINARY
+ * 00 B0 k 00 00 (in the head's own format) to out. */
+long ReadMagInfo(char *out);
+
+/* "<identification>|<terminal number>|": the reader's identification
+ * (00 19 01 01 14 to slot 0x00, at most 20 characters, up to its first NUL
+ * byte) and the PSAM's terminal number (file 16 of the PSAM in the PSAM
+ * slot, 12 hexadecimal digits), each field empty when the reader or the
+ * PSAM does not give it (so "<identification>||" without a PSAM).
+ * NUL-terminated.  Returns 0 whenever the reader could be opened, else -11
+ * with its table text (and getErrorInf's line in logbuf). */
+long iGetDeviceInfo(char *out);
+
+/* ======================================================================
  * Layer 2: error codes and call log
  * ====================================================================== */
 

@@ -532,17 +532,96 @@ void readPayment(const Section &s, CardProfile *c) {
     c->payment = app;
 }
 
+// ---- [scanner] and [stripe] -----------------------------------------
+
+// The most data one answer of the reader carries to the library.
+constexpr size_t kMaxModuleAnswer = 4094;
+
+// "refuse = NAME ...": the commands a module refuses, or none.
+template <typename Command, size_t N>
+std::vector<Command> refusalsValue(const Entry &e, const std::pair<const char *, Command> (&names)[N]) {
+    std::vector<Command> out;
+    if (e.value == "none") return out;
+    std::istringstream in(e.value);
+    for (std::string w; in >> w;) {
+        bool known = false;
+        for (const auto &n : names) {
+            if (w != n.first) continue;
+            out.push_back(n.second);
+            known = true;
+        }
+        if (!known) {
+            std::string all;
+            for (const auto &n : names) all += std::string(n.first) + ", ";
+            fail(e.line, "refuse: expected " + all + "or none, not '" + w + "'");
+        }
+    }
+    return out;
+}
+
+void readScanner(const Section &s, ScannerProfile *sc) {
+    using C = QrScanner::Command;
+    static const std::pair<const char *, C> kNames[] = {
+        {"auto", C::ModeAuto}, {"command", C::ModeCommand}, {"mode", C::ReadMode}, {"scan", C::Scan}, {"led", C::Led}};
+    for (const Entry &e : s.entries) {
+        if (e.key == "code") {
+            if (e.value == "none") {
+                sc->code.reset();
+            } else if (e.value.compare(0, 4, "hex:") == 0) {
+                sc->code = hexValue({e.key, e.value.substr(4), e.line}, 0, kMaxModuleAnswer);
+            } else {
+                if (e.value.size() > kMaxModuleAnswer)
+                    fail(e.line, "code: more than " + std::to_string(kMaxModuleAnswer) + " bytes");
+                sc->code = Bytes(e.value.begin(), e.value.end());
+            }
+        } else if (e.key == "mode") {
+            sc->mode = hexValue(e, 1, 1)[0];
+        } else if (e.key == "refuse") {
+            sc->refusals = refusalsValue(e, kNames);
+        } else {
+            unknownKey(e, s.name);
+        }
+    }
+}
+
+void readStripe(const Section &s, StripeProfile *st) {
+    using C = MagStripe::Command;
+    static const std::pair<const char *, C> kNames[] = {{"set", C::SetTracks}, {"setting", C::ReadSetting},
+                                                        {"channel", C::Channel}, {"swipe", C::Swipe},
+                                                        {"read", C::Read}};
+    static const size_t kTrackRoom[3] = {79, 40, 107};
+    for (const Entry &e : s.entries) {
+        if (e.key == "track1" || e.key == "track2" || e.key == "track3") {
+            size_t i = static_cast<size_t>(e.key[5] - '1');
+            if (e.value.size() > kTrackRoom[i])
+                fail(e.line, e.key + ": more than " + std::to_string(kTrackRoom[i]) + " characters");
+            for (char c : e.value)
+                if (c < 0x20 || c > 0x7E || c == '|') fail(e.line, e.key + ": only printable ASCII other than '|'");
+            st->tracks[i] = e.value;
+        } else if (e.key == "tracks") {
+            uint8_t t = hexValue(e, 1, 1)[0];
+            if (t != 0x02 && t != 0x03 && t != 0x06) fail(e.line, "tracks: expected 02, 03 or 06");
+            st->setting = t;
+        } else if (e.key == "refuse") {
+            st->refusals = refusalsValue(e, kNames);
+        } else {
+            unknownKey(e, s.name);
+        }
+    }
+}
+
 void interpret(const std::vector<Section> &sections, Profile *p) {
     std::map<std::string, int> seen;
     const Section *card = nullptr;
     for (const Section &s : sections) {
-        static const char *const kKnown[] = {"reader", "card",   "holder",      "keys",   "psam",
-                                             "items",  "idcard", "memory-card", "payment"};
+        static const char *const kKnown[] = {"reader", "card",   "holder",      "keys",    "psam",    "items",
+                                             "idcard", "memory-card", "payment", "scanner", "stripe"};
         bool known = false;
         for (const char *k : kKnown) known = known || s.name == k;
         if (!known)
             fail(s.line, "unknown section [" + s.name +
-                             "] (known: reader, card, holder, keys, psam, items, idcard, memory-card, payment)");
+                             "] (known: reader, card, holder, keys, psam, items, idcard, memory-card, payment, "
+                             "scanner, stripe)");
         if (s.name != "psam" && seen.count(s.name))
             fail(s.line, "section [" + s.name + "] given twice (first on line " + std::to_string(seen[s.name]) + ")");
         seen[s.name] = s.line;
@@ -578,6 +657,12 @@ void interpret(const std::vector<Section> &sections, Profile *p) {
                 fail(s.line, "[memory-card] in the contactless field, where the [card] is already");
             p->memoryCard = MemoryCardProfile{};
             readMemoryCard(s, &*p->memoryCard);
+        } else if (s.name == "scanner") {
+            p->scanner = ScannerProfile{};
+            readScanner(s, &*p->scanner);
+        } else if (s.name == "stripe") {
+            p->stripe = StripeProfile{};
+            readStripe(s, &*p->stripe);
         }
     }
 }
@@ -706,6 +791,20 @@ void insertProfile(Reader &reader, const Profile &p) {
                 for (int type = 0; type < 2; ++type) m1->setKey(sector, type, *p.memoryCard->key);
         for (const auto &b : p.memoryCard->blocks) m1->setBlock(b.first, b.second);
         reader.insert(0x02, m1);
+    }
+    if (p.scanner) {
+        auto scanner = std::make_shared<QrScanner>();
+        scanner->setCode(p.scanner->code);
+        scanner->setMode(p.scanner->mode);
+        for (QrScanner::Command c : p.scanner->refusals) scanner->refuse(c);
+        reader.insert(0x1C, scanner);
+    }
+    if (p.stripe) {
+        auto stripe = std::make_shared<MagStripe>();
+        stripe->setTracks(p.stripe->tracks);
+        stripe->setSetting(p.stripe->setting);
+        for (MagStripe::Command c : p.stripe->refusals) stripe->refuse(c);
+        reader.insert(0x1A, stripe);
     }
 }
 

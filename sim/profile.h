@@ -9,7 +9,8 @@
 // Sections: [reader], [card], [holder], [keys], [psam] (one per PSAM, may
 // repeat), [items], [idcard] (the identity-card module and the card in its
 // field), [memory-card] (a contactless memory card in the field) and
-// [payment] (the card's payment application).  Each section except [psam]
+// [payment] (the card's payment application), [scanner] (the QR-code
+// scanner) and [stripe] (the magnetic-stripe head).  Each section except [psam]
 // appears at most once and each key at most once per section.  A section
 // that is left out means "none" for [card], [psam] and [payment], and
 // defaults for the others.
@@ -28,6 +29,8 @@
 #include "bytes.h"
 #include "cards/id_module.h"
 #include "cards/m1_card.h"
+#include "cards/mag_stripe.h"
+#include "cards/qr_scanner.h"
 #include "cards/ss_card.h"
 #include "crypto.h"
 
@@ -96,6 +99,22 @@ struct MemoryCardProfile {
     std::vector<std::pair<int, Bytes>> blocks;
 };
 
+// The QR-code scanner in slot 0x1C: the code in front of it (none:
+// nothing to scan), its mode byte and the commands it refuses.
+struct ScannerProfile {
+    std::optional<Bytes> code;
+    uint8_t mode = 0x00;
+    std::vector<QrScanner::Command> refusals;
+};
+
+// The magnetic-stripe head in slot 0x1A: the tracks of the card swiped
+// (none at all: no card), its track setting and the commands it refuses.
+struct StripeProfile {
+    MagStripe::Tracks tracks;
+    uint8_t setting = MagStripe::kDefaultSetting;
+    std::vector<MagStripe::Command> refusals;
+};
+
 struct Profile {
     std::optional<Bytes> deviceNumber;
     std::optional<CardProfile> card;
@@ -103,6 +122,8 @@ struct Profile {
     std::vector<PsamProfile> psams;
     std::optional<IdCardProfile> idCard;
     std::optional<MemoryCardProfile> memoryCard;
+    std::optional<ScannerProfile> scanner;
+    std::optional<StripeProfile> stripe;
 };
 
 // Parses a profile; `name` is used in messages.  On failure returns false

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "apdu_names.h"
+#include "cards/qr_scanner.h"
 #include "demo_cards.h"
 #include "preload.h"
 #include "profile.h"
@@ -43,6 +44,11 @@ const char kUsage[] =
     "                     (to standard error, or to the file of --trace-file)\n"
     "      --trace-file=FILE  write the trace to FILE\n"
     "  -e, --empty        start with empty slots (no profile at all)\n"
+    "      --scan=CODE    the QR-code scanner reads CODE at its next scan; repeat\n"
+    "                     the option for the scans after it\n"
+    "      --scan-file=FILE  each scan takes the next line of FILE not yet taken,\n"
+    "                     from its first line on; append lines while the program\n"
+    "                     runs (echo CODE >> FILE) to scan them\n"
     "      --usb=VARIANT  what appears on the USB bus: reader (default), none,\n"
     "                     other-vendor, later-interface, no-node, claimed,\n"
     "                     no-configuration\n"
@@ -50,7 +56,8 @@ const char kUsage[] =
     "\n"
     "Exit status: the program's own, or 127 when it cannot be started.\n"
     "Examples: vreader --trace -- ./readertest 1\n"
-    "          vreader --profile my-card.profile -- ./my-host-program\n";
+    "          vreader --profile my-card.profile -- ./my-host-program\n"
+    "          vreader --scan=ORDER-0042 -- ./scan_and_swipe\n";
 
 FILE *traceOut = nullptr;
 
@@ -96,11 +103,14 @@ int main(int argc, char **argv) {
     bool trace = false, empty = false;
     const char *traceFile = nullptr;
     const char *profileFile = nullptr;
+    const char *scanFile = nullptr;
+    std::vector<std::string> scanCodes;
     vr::UsbVariant variant = vr::UsbVariant::Reader;
     static const option kOptions[] = {
         {"trace", no_argument, nullptr, 't'},     {"trace-file", required_argument, nullptr, 'T'},
         {"empty", no_argument, nullptr, 'e'},     {"usb", required_argument, nullptr, 'u'},
         {"profile", required_argument, nullptr, 'p'}, {"show-profile", no_argument, nullptr, 'S'},
+        {"scan", required_argument, nullptr, 's'},  {"scan-file", required_argument, nullptr, 'F'},
         {"help", no_argument, nullptr, 'h'},      {nullptr, 0, nullptr, 0},
     };
     int c;
@@ -110,6 +120,8 @@ int main(int argc, char **argv) {
         case 'T': trace = true; traceFile = optarg; break;
         case 'e': empty = true; break;
         case 'p': profileFile = optarg; break;
+        case 's': scanCodes.push_back(optarg); break;
+        case 'F': scanFile = optarg; break;
         case 'S': fputs(vr::demoProfileText().c_str(), stdout); return 0;
         case 'u':
             if (!parseVariant(optarg, &variant)) {
@@ -155,6 +167,17 @@ int main(int argc, char **argv) {
         else if (!empty)
             vr::insertDemoCards(*reader);
         if (trace) reader->onExchange = printExchange;
+        // Codes to scan put a scanner into its slot when the profile has
+        // none; they are read before the profile's code.
+        if (!scanCodes.empty() || scanFile) {
+            auto scanner = std::dynamic_pointer_cast<vr::QrScanner>(reader->slot(0x1C).card);
+            if (!scanner) {
+                scanner = std::make_shared<vr::QrScanner>();
+                reader->insert(0x1C, scanner);
+            }
+            for (const std::string &code : scanCodes) scanner->queueCode(vr::Bytes(code.begin(), code.end()));
+            if (scanFile) scanner->setCodeFile(scanFile);
+        }
     }
     // Timer slack of 1 us makes the child's short waits (the 5 ms drain
     // read, the 1 ms pauses of the device) end on time; children inherit it.

@@ -210,3 +210,40 @@ directory-file = 1
 #   directory), 4F (the directory record names no application), 5A (the
 #   application's record holds no account number); or none.  Default: none.
 leave-out = none
+
+# ---------------------------------------------------------------------------
+# The QR-code scanner (slot 1C).  Leaving the section out leaves the slot
+# empty.  vreader --scan and --scan-file give it codes to read before this
+# one.
+[scanner]
+# code: what the scanner reads at every scan: text (its bytes as written),
+#   hex: and up to 4094 bytes, or none: nothing to scan (a scan is then
+#   answered 69 85).  Default: none.
+code = KESTREL-QR-DEMO-0042
+# mode: the mode byte the scanner reports: 00 automatic scanning, 01
+#   scanning on command.  Default: 00.
+mode = 00
+# refuse: commands the scanner answers 6A 82, any of: auto, command (the
+#   two mode settings), mode (the mode query), scan, led; or none.
+#   Default: none.
+refuse = none
+
+# ---------------------------------------------------------------------------
+# The magnetic-stripe head (slot 1A) and the card swiped through it.
+# Leaving the section out leaves the slot empty.
+[stripe]
+# track1, track2, track3: the card's tracks, printable ASCII other than
+#   "|", at most 79, 40 and 107 characters.  A track left out is missing;
+#   with all three left out no card was swiped (the swipe is answered
+#   69 85).
+track1 = %B6217000000000000042^ZHANG/SAN^3403201000000000?
+track2 = ;6217000000000000042=34032010000000000?
+track3 = ;996217000000000000042=000000000000000000000000000000000000000000000000?
+# tracks: the head's track setting, a mask of the tracks a read returns
+#   (bit 0 track 1, bit 1 track 2, bit 2 track 3): 02, 03 or 06.  A read
+#   returns each selected track followed by "|".  Default: 06.
+tracks = 06
+# refuse: commands the head answers 6A 82, any of: set (the track
+#   setting), setting (its query), channel, swipe, read; or none.
+#   Default: none.
+refuse = none
