@@ -9,7 +9,8 @@
 // Sections: [reader], [card], [holder], [keys], [psam] (one per PSAM, may
 // repeat), [items], [idcard] (the identity-card module and the card in its
 // field), [memory-card] (a contactless memory card in the field) and
-// [payment] (the card's payment application).  Each section except [psam]
+// [payment] (the card's payment application) and [keypad] (entries the
+// holder types on the reader's keypad).  Each section except [psam]
 // appears at most once and each key at most once per section.  A section
 // that is left out means "none" for [card], [psam] and [payment], and
 // defaults for the others.
@@ -27,6 +28,7 @@
 
 #include "bytes.h"
 #include "cards/id_module.h"
+#include "cards/keypad.h"
 #include "cards/m1_card.h"
 #include "cards/ss_card.h"
 #include "crypto.h"
@@ -67,6 +69,10 @@ struct CardProfile {
     int category = 0x00;
     // The card's payment application; none when [payment] is left out.
     std::optional<PaymentApplication> payment;
+    // The holder's PIN, its tries and the tries left (-1: all).
+    std::string pin = "480913";
+    int pinTries = 3;
+    int pinTriesLeft = -1;
 };
 
 struct KeysProfile {
@@ -103,6 +109,8 @@ struct Profile {
     std::vector<PsamProfile> psams;
     std::optional<IdCardProfile> idCard;
     std::optional<MemoryCardProfile> memoryCard;
+    // Entries waiting on the reader's keypad, answered in turn.
+    std::vector<KeypadEntry> keypad;
 };
 
 // Parses a profile; `name` is used in messages.  On failure returns false
@@ -122,8 +130,8 @@ KeySet buildKeys(const Profile &p, const SsCard *card);
 std::shared_ptr<Psam> buildPsam(const PsamProfile &p, const KeySet &keys);
 
 // Puts everything the profile describes into the reader's slots (the
-// device number into slot 0x00).  Slots the profile does not name are left
-// as they are.
+// device number and the keypad's entries into slot 0x00).  Slots the
+// profile does not name are left as they are.
 void insertProfile(Reader &reader, const Profile &p);
 
 // UTF-8 to GB18030, as the card stores texts; false for text that is not

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "apdu_names.h"
+#include "cards/reader_device.h"
 #include "demo_cards.h"
 #include "preload.h"
 #include "profile.h"
@@ -43,6 +44,10 @@ const char kUsage[] =
     "                     (to standard error, or to the file of --trace-file)\n"
     "      --trace-file=FILE  write the trace to FILE\n"
     "  -e, --empty        start with empty slots (no profile at all)\n"
+    "  -k, --keypad=ENTRIES  what the holder types on the reader's keypad, after\n"
+    "                     the entries of the profile: words separated by blanks\n"
+    "                     or commas, each one entry: the keys (such as 123456),\n"
+    "                     timeout, status:XXXX or hex:XX..  (may be repeated)\n"
     "      --usb=VARIANT  what appears on the USB bus: reader (default), none,\n"
     "                     other-vendor, later-interface, no-node, claimed,\n"
     "                     no-configuration\n"
@@ -50,7 +55,8 @@ const char kUsage[] =
     "\n"
     "Exit status: the program's own, or 127 when it cannot be started.\n"
     "Examples: vreader --trace -- ./readertest 1\n"
-    "          vreader --profile my-card.profile -- ./my-host-program\n";
+    "          vreader --profile my-card.profile -- ./my-host-program\n"
+    "          vreader --keypad 123456 -- ./verify_pin\n";
 
 FILE *traceOut = nullptr;
 
@@ -97,19 +103,28 @@ int main(int argc, char **argv) {
     const char *traceFile = nullptr;
     const char *profileFile = nullptr;
     vr::UsbVariant variant = vr::UsbVariant::Reader;
+    std::vector<vr::KeypadEntry> keypad;
+    std::string keypadError;
     static const option kOptions[] = {
         {"trace", no_argument, nullptr, 't'},     {"trace-file", required_argument, nullptr, 'T'},
         {"empty", no_argument, nullptr, 'e'},     {"usb", required_argument, nullptr, 'u'},
         {"profile", required_argument, nullptr, 'p'}, {"show-profile", no_argument, nullptr, 'S'},
+        {"keypad", required_argument, nullptr, 'k'},
         {"help", no_argument, nullptr, 'h'},      {nullptr, 0, nullptr, 0},
     };
     int c;
-    while ((c = getopt_long(argc, argv, "+tehp:", kOptions, nullptr)) != -1) {
+    while ((c = getopt_long(argc, argv, "+tehp:k:", kOptions, nullptr)) != -1) {
         switch (c) {
         case 't': trace = true; break;
         case 'T': trace = true; traceFile = optarg; break;
         case 'e': empty = true; break;
         case 'p': profileFile = optarg; break;
+        case 'k':
+            if (!vr::parseKeypadScript(optarg, &keypad, &keypadError)) {
+                fprintf(stderr, "vreader: --keypad: %s\n", keypadError.c_str());
+                return 2;
+            }
+            break;
         case 'S': fputs(vr::demoProfileText().c_str(), stdout); return 0;
         case 'u':
             if (!parseVariant(optarg, &variant)) {
@@ -154,6 +169,15 @@ int main(int argc, char **argv) {
             vr::insertProfile(*reader, profile);
         else if (!empty)
             vr::insertDemoCards(*reader);
+        if (!keypad.empty()) {
+            // Empty slots leave the reader itself in place, keypad and all.
+            auto device = std::dynamic_pointer_cast<vr::ReaderDevice>(reader->slot(0x00).card);
+            if (!device) {
+                device = std::make_shared<vr::ReaderDevice>();
+                reader->insert(0x00, device);
+            }
+            for (const vr::KeypadEntry &e : keypad) device->keypad().queue(e);
+        }
         if (trace) reader->onExchange = printExchange;
     }
     // Timer slack of 1 us makes the child's short waits (the 5 ms drain
