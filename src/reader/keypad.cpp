@@ -18,13 +18,6 @@ const unsigned char kReset[kCommandSize] = {0x00, 0xF9, 0x00, 0x00, 0x03, 0x1B, 
 const unsigned char kPinEntry[kCommandSize] = {0x00, 0xF9, 0x08, 0x3C, 0x03, 0x00, 0x00, 0x00};
 const unsigned char kTextEntry[kCommandSize] = {0x00, 0xF9, 0x08, 0x3A, 0x03, 0x00, 0x1B, 0x00};
 
-// The keypad frames the keyed characters with one byte before and one
-// after them.
-constexpr unsigned kFraming = 2;
-// Data bytes of an acceptable PIN entry, framing included: 4 to 16 keys.
-constexpr unsigned kMinPinEntry = 6;
-constexpr unsigned kMaxPinEntry = 18;
-
 // "读取失败": the text of a text entry that the keypad refused.
 const char kReadFailedText[] = "\xB6\xC1\xC8\xA1\xCA\xA7\xB0\xDC";
 constexpr long kErrReadFailed = -6;
@@ -61,17 +54,7 @@ int pinEntry(long handle, char *pin, int prompt) {
     // 69 02: the holder did not finish before the keypad's own time-out;
     // any other refusal counts alike.
     if (sw != 0x9000) return static_cast<int>(kErrPinEntry);
-    if (len < kMinPinEntry || len > kMaxPinEntry) return static_cast<int>(kErrPinLength);
-    const unsigned keys = len - kFraming;
-    // The digits travel to the card packed two to a byte: any other key
-    // would become a nibble that is no digit.
-    for (unsigned i = 0; i < keys; i++)
-        if (rsp[1 + i] < '0' || rsp[1 + i] > '9') return static_cast<int>(kErrPinLength);
-    memcpy(pin, rsp + 1, keys);
-    unsigned n = keys;
-    if (n % 2) pin[n++] = 'F';
-    pin[n] = '\0';
-    return 0;
+    return keypadPinText(rsp, len, pin);
 }
 
 }  // namespace
@@ -114,12 +97,9 @@ extern "C" long iGetPassword(int mode, char *out) {
     long r = 0;
     // An answer without its framing, or with more keys than the caller's
     // buffer holds, is no text the keypad read.
-    if (sw != 0x9000 || len < kFraming || len - kFraming >= KESTREL_PASSWORD_SIZE) {
+    if (sw != 0x9000 || keypadText(rsp, len, out, KESTREL_PASSWORD_SIZE) < 0) {
         memcpy(out, kReadFailedText, sizeof kReadFailedText);
         r = kErrReadFailed;
-    } else {
-        memcpy(out, rsp + 1, len - kFraming);
-        out[len - kFraming] = '\0';
     }
     ICC_Reader_Close(handle);
     return r;

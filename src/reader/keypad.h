@@ -24,3 +24,19 @@ constexpr unsigned kPinTextSize = 17;
 // once more.  -14 for a null buffer.  The reader is neither opened nor
 // closed here.
 int IputPIN(long handle, char *pin, int prompt);
+
+// ---------------------------------------------------------------------------
+// The keypad's answer to an entry: one leading byte, the keyed characters,
+// one trailing byte.
+// ---------------------------------------------------------------------------
+
+// The PIN text of an answer of len data bytes: 4 to 16 digits, an odd
+// count padded with F, NUL-terminated into pin (kPinTextSize bytes).
+// Returns 0, or -33 for any other answer (pin untouched).
+int keypadPinText(const unsigned char *data, unsigned len, char *pin);
+
+// The keyed text of an answer of len data bytes, as it came and
+// NUL-terminated, into out (capacity bytes).  Returns its length, or -1
+// for an answer without its two framing bytes or a text that does not fit
+// (out untouched).
+int keypadText(const unsigned char *data, unsigned len, char *out, unsigned capacity);
