@@ -77,7 +77,8 @@ extern char ICC_Reader_ApplicationMutex[8];
  * when no reader opens (their texts in out), or -6 with "读取失败" when the
  * keypad refused the entry or answered with no text or more than
  * KESTREL_PASSWORD_SIZE - 1 characters.  out must hold
- * KESTREL_PASSWORD_SIZE bytes.  Writes no call-log line of its own.
+ * KESTREL_PASSWORD_SIZE bytes.  Logs no in-para or out-para line; -14 and
+ * -11 leave their error line in logbuf.
  * ====================================================================== */
 #define KESTREL_PASSWORD_SIZE 100
 long iGetPassword(int mode, char *out);

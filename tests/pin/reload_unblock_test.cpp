@@ -106,6 +106,7 @@ TEST_F(Reload, CardInfoRefusedBeforeTheReaderOpens) {
     const std::string row(KESTREL_ROW_SIZE, 'A');
     const std::string texts[] = {"430105D156000005000000000000004" "2|", "|K43000042|x|", row + "|K43000042|",
                                  "4301|" + row + "|"};
+    const int claims = bus().claimCount();
     for (auto call : {iReloadPIN, iUnblockPIN}) {
         for (const std::string &t : texts) {
             SCOPED_TRACE(t.substr(0, 40));
@@ -118,6 +119,7 @@ TEST_F(Reload, CardInfoRefusedBeforeTheReaderOpens) {
         EXPECT_EQ(call(5, const_cast<char *>(kCardInfo), out), -14);
         EXPECT_TRUE(seen().empty());
     }
+    EXPECT_EQ(bus().claimCount(), claims);  // the reader was never opened
 }
 
 TEST_F(Reload, AnotherCardIsRefused) {
