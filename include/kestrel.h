@@ -143,6 +143,23 @@ long ReadMagInfo(char *out);
 long iGetDeviceInfo(char *out);
 
 /* ======================================================================
+ * Layer 1d: keypad
+ *
+ * One text entry on the reader's keypad, asked for by the host itself.
+ * mode 1 to 4 chooses the prompt (2 and 4 are the same).  Opens the reader
+ * on "USB1", waits for the holder (at most the link's response time-out)
+ * and closes the reader.  Returns 0 with the keyed characters as they
+ * came, NUL-terminated, in out; -14 for another mode or a null out, -11
+ * when no reader opens (their texts in out), or -6 with "读取失败" when the
+ * keypad refused the entry or answered with no text or more than
+ * KESTREL_PASSWORD_SIZE - 1 characters.  out must hold
+ * KESTREL_PASSWORD_SIZE bytes.  Logs no in-para or out-para line; -14 and
+ * -11 leave their error line in logbuf.
+ * ====================================================================== */
+#define KESTREL_PASSWORD_SIZE 100
+long iGetPassword(int mode, char *out);
+
+/* ======================================================================
  * Layer 2: error codes and call log
  * ====================================================================== */
 
@@ -295,6 +312,34 @@ long PSAMMAC2(long handle, int keyType, int keyVersion, unsigned char *divData, 
  * KESTREL_BASEINFO_SIZE bytes. */
 #define KESTREL_BASEINFO_SIZE 205
 long iReadCardBas(int iType, char *out);
+
+/* The holder's PIN, typed by the holder on the reader's keypad (4 to 16
+ * digits).  out must hold KESTREL_PIN_OUT_SIZE bytes and receives:
+ *   iVerifyPIN   "PIN校验成功"
+ *   iChangePIN   "PIN修改成功" (old PIN, new PIN, new PIN again; the new
+ *                PIN may not be the initial PIN 480913: -36)
+ *   iReloadPIN   an empty text (a new PIN and its repetition; the
+ *                terminal's PSAM authenticates it to the card)
+ *   iUnblockPIN  an empty text (the card's try counter is restored)
+ * or on failure the text of the code, with these in particular:
+ *   -51 "PIN校验失败，剩余次数N次" or "PIN修改失败，剩余次数N次", N the
+ *       tries the card has left; -52 the PIN is blocked;
+ *   -32 keypad not ready, entry refused or timed out; -33 an entry of the
+ *       wrong length; -34 the new PIN and its repetition differ;
+ *   -22 the card is not the one cardInfo names; -2201, -2202, -24 the
+ *       PSAM is missing, lacks the application or the key.
+ * cardInfo names the card the call must act on: the card identification
+ * code as 32 upper-case hexadecimal digits, "|", the card number, "|";
+ * a text without exactly two "|" (or a null one) is refused with -14
+ * before the reader is opened, and so is a field of more than
+ * KESTREL_ROW_SIZE - 1 characters.  logbuf holds the in-para line (after
+ * a reload or unblock the card's diversification trace) on success, the
+ * error line on failure. */
+#define KESTREL_PIN_OUT_SIZE 100
+long iVerifyPIN(int iType, char *out);
+long iChangePIN(int iType, char *out);
+long iReloadPIN(int iType, char *cardInfo, char *out);
+long iUnblockPIN(int iType, char *cardInfo, char *out);
 
 /* ======================================================================
  * Layer 8: identity card, bank-card number, card-type probe

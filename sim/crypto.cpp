@@ -38,23 +38,31 @@ Cipher cipherOfAlgorithm(int algorithm) {
 
 size_t blockSize(Cipher c) { return c == Cipher::Sm4 ? 16 : 8; }
 
-Bytes encryptEcb(Cipher c, const Bytes &key, const Bytes &data) {
+namespace {
+
+Bytes ecb(Cipher c, const Bytes &key, const Bytes &data, bool encrypt) {
     size_t b = blockSize(c);
     if (key.size() != 16) fail("key is not 16 bytes");
     if (data.size() % b) fail("data is not a multiple of the block size");
     std::unique_ptr<EVP_CIPHER_CTX, CtxFree> ctx(EVP_CIPHER_CTX_new());
     const EVP_CIPHER *cipher = c == Cipher::Sm4 ? EVP_sm4_ecb() : EVP_des_ede_ecb();
-    if (!ctx || !cipher || !EVP_EncryptInit_ex(ctx.get(), cipher, nullptr, key.data(), nullptr))
+    if (!ctx || !cipher || !EVP_CipherInit_ex(ctx.get(), cipher, nullptr, key.data(), nullptr, encrypt ? 1 : 0))
         fail("cipher not available");
     EVP_CIPHER_CTX_set_padding(ctx.get(), 0);
     Bytes out(data.size() + b);
     int n = 0, m = 0;
-    if (!EVP_EncryptUpdate(ctx.get(), out.data(), &n, data.data(), static_cast<int>(data.size())) ||
-        !EVP_EncryptFinal_ex(ctx.get(), out.data() + n, &m))
-        fail("encryption failed");
+    if (!EVP_CipherUpdate(ctx.get(), out.data(), &n, data.data(), static_cast<int>(data.size())) ||
+        !EVP_CipherFinal_ex(ctx.get(), out.data() + n, &m))
+        fail(encrypt ? "encryption failed" : "decryption failed");
     out.resize(static_cast<size_t>(n + m));
     return out;
 }
+
+}  // namespace
+
+Bytes encryptEcb(Cipher c, const Bytes &key, const Bytes &data) { return ecb(c, key, data, true); }
+
+Bytes decryptEcb(Cipher c, const Bytes &key, const Bytes &data) { return ecb(c, key, data, false); }
 
 Bytes diversify(Cipher c, const Bytes &key, const uint8_t *factor8) {
     Bytes d(factor8, factor8 + 8), nd = complement(factor8, 8);

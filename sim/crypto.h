@@ -59,6 +59,7 @@ size_t blockSize(Cipher c);
 // the data a multiple of the block size (both abort otherwise: callers
 // check lengths that come from commands first).
 Bytes encryptEcb(Cipher c, const Bytes &key, const Bytes &data);
+Bytes decryptEcb(Cipher c, const Bytes &key, const Bytes &data);
 
 Bytes diversify(Cipher c, const Bytes &key, const uint8_t *factor8);
 // The card key from a master key of the given level and the card's

@@ -198,7 +198,7 @@ void readReader(const Section &s, Profile *p) {
 }
 
 void readCard(const Section &s, CardProfile *c) {
-    const Entry *region = nullptr, *code = nullptr;
+    const Entry *region = nullptr, *code = nullptr, *triesLeft = nullptr;
     bool versionTextGiven = false;
     for (const Entry &e : s.entries) {
         const std::string &k = e.key, &v = e.value;
@@ -253,10 +253,20 @@ void readCard(const Section &s, CardProfile *c) {
             c->cardNumber = textValue(e, 9);
         } else if (k == "category") {
             c->category = v == "none" ? -1 : hexValue(e, 1, 1)[0];
+        } else if (k == "pin") {
+            if (packPinDigits(v).empty()) fail(e.line, "pin: expected 4 to 16 digits, not '" + v + "'");
+            c->pin = v;
+        } else if (k == "pin-tries") {
+            c->pinTries = intValue(e, 1, 15);
+        } else if (k == "pin-tries-left") {
+            triesLeft = &e;
+            c->pinTriesLeft = intValue(e, 0, 15);
         } else {
             unknownKey(e, s.name);
         }
     }
+    if (triesLeft && c->pinTriesLeft > c->pinTries)
+        fail(triesLeft->line, "pin-tries-left: more than the " + std::to_string(c->pinTries) + " tries of the PIN");
     if (!versionTextGiven) {
         std::string t = std::to_string(c->version) + ".00";
         c->versionText = Bytes(t.begin(), t.end());
@@ -495,6 +505,16 @@ void readMemoryCard(const Section &s, MemoryCardProfile *m) {
     }
 }
 
+// ---- [keypad] -------------------------------------------------------
+
+void readKeypad(const Section &s, Profile *p) {
+    for (const Entry &e : s.entries) {
+        if (e.key != "entries") unknownKey(e, s.name);
+        std::string error;
+        if (!parseKeypadScript(e.value, &p->keypad, &error)) fail(e.line, "entries: " + error);
+    }
+}
+
 // ---- [payment] ------------------------------------------------------
 
 void readPayment(const Section &s, CardProfile *c) {
@@ -614,14 +634,15 @@ void interpret(const std::vector<Section> &sections, Profile *p) {
     std::map<std::string, int> seen;
     const Section *card = nullptr;
     for (const Section &s : sections) {
-        static const char *const kKnown[] = {"reader", "card",   "holder",      "keys",    "psam",    "items",
-                                             "idcard", "memory-card", "payment", "scanner", "stripe"};
+        static const char *const kKnown[] = {"reader", "card",        "holder",  "keys",   "psam",
+                                             "items",  "idcard",      "payment", "keypad", "memory-card",
+                                             "scanner", "stripe"};
         bool known = false;
         for (const char *k : kKnown) known = known || s.name == k;
         if (!known)
             fail(s.line, "unknown section [" + s.name +
                              "] (known: reader, card, holder, keys, psam, items, idcard, memory-card, payment, "
-                             "scanner, stripe)");
+                             "keypad, scanner, stripe)");
         if (s.name != "psam" && seen.count(s.name))
             fail(s.line, "section [" + s.name + "] given twice (first on line " + std::to_string(seen[s.name]) + ")");
         seen[s.name] = s.line;
@@ -649,6 +670,8 @@ void interpret(const std::vector<Section> &sections, Profile *p) {
             if (s.name == "holder") readHolder(s, &*p->card);
             else if (s.name == "items") readItems(s, &*p->card);
             else readPayment(s, &*p->card);
+        } else if (s.name == "keypad") {
+            readKeypad(s, p);
         } else if (s.name == "idcard") {
             p->idCard = IdCardProfile{};
             readIdCard(s, &*p->idCard);
@@ -743,6 +766,8 @@ std::shared_ptr<SsCard> buildCard(const Profile &p) {
         else card->setRecord(i.df, i.ef, static_cast<uint8_t>(i.tag), i.value, i.occurrence);
     }
     if (c.payment) card->addPaymentApplication(*c.payment);
+    card->setPin(c.pin, c.pinTries);
+    if (c.pinTriesLeft >= 0) card->setPinTriesLeft(c.pinTriesLeft);
     card->setInternalKeyRef(p.keys.internal);
     card->installKeys(buildKeys(p, card.get()), p.keys.tries);
     return card;
@@ -770,7 +795,9 @@ std::shared_ptr<Psam> buildPsam(const PsamProfile &p, const KeySet &keys) {
 }
 
 void insertProfile(Reader &reader, const Profile &p) {
-    reader.insert(0x00, std::make_shared<ReaderDevice>(p.deviceNumber));
+    auto device = std::make_shared<ReaderDevice>(p.deviceNumber);
+    for (const KeypadEntry &e : p.keypad) device->keypad().queue(e);
+    reader.insert(0x00, device);
     auto card = buildCard(p);
     if (card) {
         reader.insert(p.card->slot, card);

@@ -9,8 +9,9 @@
 // Sections: [reader], [card], [holder], [keys], [psam] (one per PSAM, may
 // repeat), [items], [idcard] (the identity-card module and the card in its
 // field), [memory-card] (a contactless memory card in the field) and
-// [payment] (the card's payment application), [scanner] (the QR-code
-// scanner) and [stripe] (the magnetic-stripe head).  Each section except [psam]
+// [payment] (the card's payment application), [keypad] (entries the
+// holder types on the reader's keypad), [scanner] (the QR-code scanner) and
+// [stripe] (the magnetic-stripe head).  Each section except [psam]
 // appears at most once and each key at most once per section.  A section
 // that is left out means "none" for [card], [psam] and [payment], and
 // defaults for the others.
@@ -28,6 +29,7 @@
 
 #include "bytes.h"
 #include "cards/id_module.h"
+#include "cards/keypad.h"
 #include "cards/m1_card.h"
 #include "cards/mag_stripe.h"
 #include "cards/qr_scanner.h"
@@ -70,6 +72,10 @@ struct CardProfile {
     int category = 0x00;
     // The card's payment application; none when [payment] is left out.
     std::optional<PaymentApplication> payment;
+    // The holder's PIN, its tries and the tries left (-1: all).
+    std::string pin = "480913";
+    int pinTries = 3;
+    int pinTriesLeft = -1;
 };
 
 struct KeysProfile {
@@ -124,6 +130,8 @@ struct Profile {
     std::optional<MemoryCardProfile> memoryCard;
     std::optional<ScannerProfile> scanner;
     std::optional<StripeProfile> stripe;
+    // Entries waiting on the reader's keypad, answered in turn.
+    std::vector<KeypadEntry> keypad;
 };
 
 // Parses a profile; `name` is used in messages.  On failure returns false
@@ -143,8 +151,8 @@ KeySet buildKeys(const Profile &p, const SsCard *card);
 std::shared_ptr<Psam> buildPsam(const PsamProfile &p, const KeySet &keys);
 
 // Puts everything the profile describes into the reader's slots (the
-// device number into slot 0x00).  Slots the profile does not name are left
-// as they are.
+// device number and the keypad's entries into slot 0x00).  Slots the
+// profile does not name are left as they are.
 void insertProfile(Reader &reader, const Profile &p);
 
 // UTF-8 to GB18030, as the card stores texts; false for text that is not

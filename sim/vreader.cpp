@@ -19,6 +19,7 @@
 
 #include "apdu_names.h"
 #include "cards/qr_scanner.h"
+#include "cards/reader_device.h"
 #include "demo_cards.h"
 #include "preload.h"
 #include "profile.h"
@@ -49,6 +50,10 @@ const char kUsage[] =
     "      --scan-file=FILE  each scan takes the next line of FILE not yet taken,\n"
     "                     from its first line on; append lines while the program\n"
     "                     runs (echo CODE >> FILE) to scan them\n"
+    "  -k, --keypad=ENTRIES  what the holder types on the reader's keypad, after\n"
+    "                     the entries of the profile: words separated by blanks\n"
+    "                     or commas, each one entry: the keys (such as 123456),\n"
+    "                     timeout, status:XXXX or hex:XX..  (may be repeated)\n"
     "      --usb=VARIANT  what appears on the USB bus: reader (default), none,\n"
     "                     other-vendor, later-interface, no-node, claimed,\n"
     "                     no-configuration\n"
@@ -57,7 +62,8 @@ const char kUsage[] =
     "Exit status: the program's own, or 127 when it cannot be started.\n"
     "Examples: vreader --trace -- ./readertest 1\n"
     "          vreader --profile my-card.profile -- ./my-host-program\n"
-    "          vreader --scan=ORDER-0042 -- ./scan_and_swipe\n";
+    "          vreader --scan=ORDER-0042 -- ./scan_and_swipe\n"
+    "          vreader --keypad 123456 -- ./verify_pin\n";
 
 FILE *traceOut = nullptr;
 
@@ -106,15 +112,18 @@ int main(int argc, char **argv) {
     const char *scanFile = nullptr;
     std::vector<std::string> scanCodes;
     vr::UsbVariant variant = vr::UsbVariant::Reader;
+    std::vector<vr::KeypadEntry> keypad;
+    std::string keypadError;
     static const option kOptions[] = {
         {"trace", no_argument, nullptr, 't'},     {"trace-file", required_argument, nullptr, 'T'},
         {"empty", no_argument, nullptr, 'e'},     {"usb", required_argument, nullptr, 'u'},
         {"profile", required_argument, nullptr, 'p'}, {"show-profile", no_argument, nullptr, 'S'},
         {"scan", required_argument, nullptr, 's'},  {"scan-file", required_argument, nullptr, 'F'},
+        {"keypad", required_argument, nullptr, 'k'},
         {"help", no_argument, nullptr, 'h'},      {nullptr, 0, nullptr, 0},
     };
     int c;
-    while ((c = getopt_long(argc, argv, "+tehp:", kOptions, nullptr)) != -1) {
+    while ((c = getopt_long(argc, argv, "+tehp:k:", kOptions, nullptr)) != -1) {
         switch (c) {
         case 't': trace = true; break;
         case 'T': trace = true; traceFile = optarg; break;
@@ -122,6 +131,12 @@ int main(int argc, char **argv) {
         case 'p': profileFile = optarg; break;
         case 's': scanCodes.push_back(optarg); break;
         case 'F': scanFile = optarg; break;
+        case 'k':
+            if (!vr::parseKeypadScript(optarg, &keypad, &keypadError)) {
+                fprintf(stderr, "vreader: --keypad: %s\n", keypadError.c_str());
+                return 2;
+            }
+            break;
         case 'S': fputs(vr::demoProfileText().c_str(), stdout); return 0;
         case 'u':
             if (!parseVariant(optarg, &variant)) {
@@ -166,6 +181,15 @@ int main(int argc, char **argv) {
             vr::insertProfile(*reader, profile);
         else if (!empty)
             vr::insertDemoCards(*reader);
+        if (!keypad.empty()) {
+            // Empty slots leave the reader itself in place, keypad and all.
+            auto device = std::dynamic_pointer_cast<vr::ReaderDevice>(reader->slot(0x00).card);
+            if (!device) {
+                device = std::make_shared<vr::ReaderDevice>();
+                reader->insert(0x00, device);
+            }
+            for (const vr::KeypadEntry &e : keypad) device->keypad().queue(e);
+        }
         if (trace) reader->onExchange = printExchange;
         // Codes to scan put a scanner into its slot when the profile has
         // none; they are read before the profile's code.

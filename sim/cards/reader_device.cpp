@@ -8,6 +8,7 @@ void ReaderDevice::setDeviceNumber(std::optional<Bytes> number) {
 }
 
 Bytes ReaderDevice::transmit(const Bytes &command) {
+    if (Keypad::isKeypadCommand(command)) return keypad_.transmit(command);
     if (command.size() == 5 && command[0] == 0x00 && command[1] == 0x19 && command[2] == 0x01 &&
         command[3] == 0x01) {
         if (!deviceNumber_) return withStatus({}, 0x6D00);

@@ -1,13 +1,15 @@
 // The reader itself, in slot 0x00: what the reader answers to commands
-// addressed to it rather than to a card.  For now the device-number query
-// 00 19 01 01 14 (20 bytes, then 90 00); a reader without a device number
-// answers it 6D 00 like any command it does not know.  Keypad and other
-// reader commands get their cases in transmit().
+// addressed to it rather than to a card.  The device-number query
+// 00 19 01 01 14 (20 bytes, then 90 00; a reader without a device number
+// answers it 6D 00 like any command it does not know) and the PIN keypad's
+// commands (keypad.h).  Other reader commands get their cases in
+// transmit().
 #pragma once
 
 #include <optional>
 
 #include "card.h"
+#include "cards/keypad.h"
 
 namespace vr {
 
@@ -23,12 +25,14 @@ public:
     // none.
     void setDeviceNumber(std::optional<Bytes> number);
     const std::optional<Bytes> &deviceNumber() const { return deviceNumber_; }
+    Keypad &keypad() { return keypad_; }
 
     Bytes reset() override { return {}; }
     Bytes transmit(const Bytes &command) override;
 
 private:
     std::optional<Bytes> deviceNumber_;
+    Keypad keypad_;
 };
 
 }  // namespace vr

@@ -24,8 +24,8 @@ Bytes tlv(const Bytes &tag, const Bytes &value) {
 // the DF that owns them: the PIN services of the application (external
 // authentication before reloading or unblocking the PIN).
 const DirKey kServiceKeys[] = {{0x06, 0x48, 0x10}};
-// The PSAM key of the PIN encryption and MAC; the card will use it for the
-// PIN reload, and the PSAM must hold it.
+// The PSAM key of the PIN encryption and MAC of the PIN reload and
+// unblock; the PSAM must hold it.
 const KeyRef kPinServiceKey{0x48, 0x09};
 
 }  // namespace
@@ -215,6 +215,7 @@ void SsCard::installKeys(const KeySet &keys, int tries) {
         }
         for (auto &k : df.internalKeys) k.second.value = cardKeyFor(keys, cipher(), k.second.ref, div);
     }
+    pinServiceKey_ = cardKeyFor(keys, cipher(), kPinServiceKey, div);
 }
 
 CardKey *SsCard::externalKey(uint16_t df, uint8_t kid) {
@@ -460,6 +461,12 @@ Reply SsCard::process(const Apdu &a) {
         return externalAuthenticate(a);
     case 0x88:
         return internalAuthenticate(a);
+    case 0x20:
+        return verify(a);
+    case 0x5E:
+        return changePin(a);
+    case 0x24:
+        return pinService(a);
     default:
         return {{}, 0x6D00};
     }

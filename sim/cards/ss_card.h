@@ -10,12 +10,12 @@
 // Commands: SELECT (by DF name, by file identifier), READ RECORD (by
 // number, by identifier, next occurrence; by short file identifier too),
 // READ BINARY, GET CHALLENGE, EXTERNAL AUTHENTICATE, INTERNAL
-// AUTHENTICATE.  Reads honour the file's read condition: free, the
-// cardholder PIN, an external authentication with the file's key, either,
-// or both; until then the card answers 6982.  The PIN itself and writing
-// are for later: the security state already carries the PIN flag and the
-// file model the write conditions.  A payment application may be added
-// beside the social-security application (see ss_payment.h).
+// AUTHENTICATE, and the PIN commands (see ss_pin.h).  Reads honour the
+// file's read condition: free, the cardholder PIN, an external
+// authentication with the file's key, either, or both; until then the
+// card answers 6982.  Writing is for later: the file model already carries
+// the write conditions.  A payment application may be added beside the
+// social-security application (see ss_payment.h).
 //
 // Everything but the files' content and the keys' try counters is session
 // state, cleared by the reset of a power-on.
@@ -28,6 +28,7 @@
 
 #include "cards/ss_directory.h"
 #include "cards/ss_payment.h"
+#include "cards/ss_pin.h"
 #include "cards/t0_card.h"
 #include "crypto.h"
 
@@ -120,6 +121,15 @@ public:
     // A key by DF (0 for the application) and identifier, or null.
     CardKey *externalKey(uint16_t df, uint8_t kid);
 
+    // --- the holder's PIN (ss_pin.cpp) ---
+    // Sets the PIN (4 to 16 digits) with `tries` tries (1 to 15), all of
+    // them left; false for anything else.
+    bool setPin(const std::string &digits, int tries = 3);
+    // Tries left (0: the PIN is blocked), at most the PIN's tries.
+    void setPinTriesLeft(int n);
+    std::string pin() const { return pinDigits(pin_.value); }
+    int pinTriesLeft() const { return pin_.tries; }
+
     // --- session state, for tests ---
     const Bytes &lastChallenge() const { return challenge_; }
     void setChallengeSeed(uint64_t seed) { rng_ = seed ? seed : 1; }
@@ -145,11 +155,17 @@ private:
     Reply getChallenge(const Apdu &a);
     Reply externalAuthenticate(const Apdu &a);
     Reply internalAuthenticate(const Apdu &a);
+    Reply verify(const Apdu &a);
+    Reply changePin(const Apdu &a);
+    Reply pinService(const Apdu &a);
+    Reply wrongPin();
 
     int version_;
     int algorithm_;
     std::vector<CardDf> dfs_;   // [0] the master file, [1] the application
     KeyRef internalRef_{0x48, 0x01};
+    CardPin pin_;
+    Bytes pinServiceKey_;  // diversified from kPinServiceKey
 
     // session state
     int currentDf_ = 0;

@@ -72,6 +72,15 @@ card-number = K43000042
 #   0A, 12 or any other byte for other kinds of card), or none: the probe
 #   then reaches the card, which refuses it.  Default: 00.
 category = 00
+# pin: the holder's PIN, 4 to 16 digits.  Default: 480913, the initial
+#   PIN every card is issued with (which a debit refuses).
+pin = 123456
+# pin-tries: the PIN's tries (1 to 15): each wrong PIN costs one, the
+#   right one restores them, and none left blocks the PIN until a reload
+#   or unblock.  pin-tries-left: how many are left now (0: blocked).
+#   Default: 3, all of them.
+pin-tries = 3
+# pin-tries-left = 3
 
 # ---------------------------------------------------------------------------
 # The holder, as the card stores it in EF06.
@@ -247,3 +256,16 @@ tracks = 06
 #   setting), setting (its query), channel, swipe, read; or none.
 #   Default: none.
 refuse = none
+# The reader's PIN keypad: what the holder types, one entry for each time
+# the keypad asks (a PIN to verify; old, new and new again for a change;
+# new and new again for a reload; or a host's text entry).  With nothing
+# left to answer, an entry times out (69 02).  vreader --keypad adds
+# entries after these.
+[keypad]
+# entries: words separated by blanks or commas, each one entry: the keys
+#   typed (digits, or any printable characters for a text entry), timeout
+#   (nothing typed), status:XXXX (the keypad refuses with that status
+#   word), or hex:XX.. (an answer of exactly these data bytes; the keypad
+#   frames typed keys with their count before them and 0D after them).
+#   Default: none.  For a change of the PIN from 123456 to 654321:
+# entries = 123456 654321 654321

@@ -32,9 +32,17 @@ constexpr long kErrNotOpen = -12;
 constexpr long kErrArgument = -14;
 constexpr long kErrVersion = -20;          // identification code or version malformed
 constexpr long kErrInternalAuth = -21;     // the card's answer is not the PSAM's
+constexpr long kErrCardMismatch = -22;     // the card is not the one the host names
 constexpr long kErrAddress = -23;          // malformed address or value text
 constexpr long kErrKeyLevel = -24;         // key level refused or no key down to level 1
 constexpr long kErrNotInDirectory = -25;   // file or item unknown for this card version
+constexpr long kErrPinEntry = -32;         // keypad not ready, entry refused or timed out
+constexpr long kErrPinLength = -33;        // keyed PIN of the wrong length or not digits
+constexpr long kErrPinRepeat = -34;        // new PIN and its repetition differ
+constexpr long kErrInitialPinTrade = -35;  // the initial PIN cannot serve a debit
+constexpr long kErrInitialPinChange = -36; // a change may not set the initial PIN
+constexpr long kErrWrongPin = -51;         // PIN refused, tries left
+constexpr long kErrPinBlocked = -52;
 constexpr long kErrNoPsam = -2201;
 constexpr long kErrPsamApplication = -2202;
 
