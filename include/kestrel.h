@@ -215,8 +215,10 @@ long PSAMMAC2(long handle, int keyType, int keyVersion, unsigned char *divData, 
  * (32 hex digits), holder name (GB18030), last 13 bytes of the answer to
  * reset (26 hex digits), card version text as on the card, issue date,
  * expiry date, PSAM terminal number (12 hex digits, zeros without a PSAM),
- * reader device number (empty when the reader gives none).  out must hold
- * KESTREL_BASEINFO_SIZE bytes. */
+ * reader device number (up to its first NUL byte).  When the reader gives
+ * no device number, the text read up to its NUL ends after the terminal
+ * number's "|" (the buffer holds the 20 zero bytes of the number and its
+ * "|" after that).  out must hold KESTREL_BASEINFO_SIZE bytes. */
 #define KESTREL_BASEINFO_SIZE 205
 long iReadCardBas(int iType, char *out);
 

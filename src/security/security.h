@@ -147,8 +147,10 @@ long InternalAuth(long handle, unsigned char keyType, unsigned char keyVersion, 
 // writes the text "region|atr13|alg|cardId|R2|R1|R4|R3|device|" into out
 // (at least 170 bytes; R4 and R3 only for version-3 cards), the card's
 // 8-byte answer into cardAnswer and the answer to reset into atr
-// (kAtrBufferSize bytes) and *atrLen.  The device number is cut at its
-// first NUL byte.  0 or an error code.
+// (kAtrBufferSize bytes) and *atrLen.  The device number is its 20 bytes
+// as the reader gave them, or 20 zero bytes.  0, -21 when the card's
+// internal-authentication answer is shorter than 8 bytes, or an error
+// code.
 long readDataForInternalVerify(long handle, char *out, unsigned char *cardAnswer, unsigned char *atr,
                                int *atrLen);
 
