@@ -194,8 +194,12 @@ long PSAMDes2(long handle, int keyType, int keyVersion, unsigned char *divData, 
               unsigned char *randomData, unsigned int randomLen);
 
 /* MAC with an 8-byte initial value over dataLen bytes (at most 239)
- * padded with 80 00.. to a multiple of 8; mac (16 bytes) receives the
- * PSAM's answer. */
+ * padded with 80 00.. to a multiple of 8.  mac receives the PSAM's MAC
+ * exactly as it answered, 4 to KESTREL_MAC_MAX bytes (an answer of fewer
+ * than 4 or more than KESTREL_MAC_MAX bytes is refused with 0x6F00), and
+ * nothing past it: size mac for the MAC the PSAM gives (4 or 8 bytes for
+ * the usual PSAM), or KESTREL_MAC_MAX bytes when that is not known. */
+#define KESTREL_MAC_MAX 16
 long PSAMMAC2(long handle, int keyType, int keyVersion, unsigned char *divData, int divLen,
               unsigned char *iv, unsigned char *data, long dataLen, unsigned char *mac,
               unsigned char *randomData, unsigned int randomLen);
