@@ -278,8 +278,9 @@ long iReadSFZ(char *pOutInfo);
  * code with its text in out: the table codes for the card type, the
  * reader and the card; for the payment steps the card's status word
  * negated (-27266 for 6A 82; -36864 when a tag is missing) with the
- * step's own text, and -28416 when the reader stops answering during the
- * search.  out must hold KESTREL_BANKNO_SIZE bytes. */
+ * step's own text, and -28416 with "读记录失败" once 12 reads of the
+ * search have gone unanswered (so the search never waits out more than 12
+ * response time-outs).  out must hold KESTREL_BANKNO_SIZE bytes. */
 #define KESTREL_BANKNO_SIZE 100
 int iReadBankNo(int iType, char *out);
 
