@@ -222,6 +222,14 @@ TEST_F(UsbLink, RefusesMalformedResponsesWithoutTouchingMemoryOutsideTheBuffer) 
     reader()->replyNextWith({answerReport(0x00, {})});
     EXPECT_EQ(exchange(hex("00")), 0x6FF0);
 
+    // A report shorter than 64 bytes whose LEN claims more than arrived:
+    // the status word comes from the last bytes that did arrive.
+    Report cut = answerReport(0x00, filled(20, 1));
+    cut.length = 10;
+    reader()->replyNextWith({cut});
+    EXPECT_EQ(exchange(hex("00")), 0x0607);
+    EXPECT_EQ(rspLen_, 5);
+
     // A LEN beyond 61 is not believed: at most the report's payload is used.
     reader()->replyNextWith({answerReport(0x00, filled(61), 0xC8)});
     EXPECT_EQ(exchange(hex("00")), static_cast<int>(59 << 8 | 60));
