@@ -26,7 +26,14 @@ extern "C" {
  * that ends the response, or 0x6FF0 when the link failed.
  *
  * Response buffers passed to ICC_tsi_api and Hid_ReadCRW must hold
- * KESTREL_MAX_RESPONSE bytes; a longer response is refused with 0x6FF0.
+ * KESTREL_MAX_RESPONSE bytes; a longer response is refused with 0x6FF0
+ * and nothing is written past that size.  The response length (out) is
+ * one int, written only for a response received.
+ *
+ * Separate device handles share nothing but libusb: each may be used by a
+ * thread of its own (one thread per handle at a time).  With several
+ * readers on the bus, CT_open opens the first one that no other handle or
+ * program holds.
  * ====================================================================== */
 #define KESTREL_MAX_RESPONSE 4096
 
@@ -40,6 +47,7 @@ void ICC_set_NAD(long device, unsigned char nad);
 int  ICC_tsi_api(long device, int cmdLen, unsigned char *cmd, int *rspLen, unsigned char *rsp);
 int  Hid_WriteCRW(long device, unsigned char *msg, int len);
 int  Hid_ReadCRW(long device, unsigned char *out, int *outLen);
+/* inEp and outEp receive one byte each, written only for a match. */
 int  GetreaderEndpoint(struct libusb_device *dev, unsigned char *inEp, unsigned char *outEp);
 int  Freelibusb(struct libusb_device_handle *handle, struct libusb_device **list,
                 struct libusb_context *ctx);
@@ -48,15 +56,31 @@ void printfHex(unsigned char *bytes, int count);
 /* ======================================================================
  * Layer 1b: reader handle API
  *
- * Port names "USB1".."USB9" (and "atoi"); reader handles 1650..1999.
+ * Port names "USB1".."USB9" (and "atoi"); reader handles 1650..1999, no
+ * two open readers sharing one.  Readers opened under different port names
+ * may be used by a thread each.
  * ====================================================================== */
 long ICC_Reader_Open(const char *port);
 long ICC_Reader_Close(long reader);
+
+/* atr must hold KESTREL_ATR_SIZE bytes: it is cleared, and receives the
+ * answer to reset followed by SW1 SW2.  An answer that does not fit (more
+ * than KESTREL_ATR_SIZE - 2 bytes) is refused with -4.  Returns the
+ * answer's length. */
+#define KESTREL_ATR_SIZE 50
 long ICC_Reader_PowerOn(long reader, unsigned char slot, char *atr);
 long ICC_Reader_PowerOff(long reader, unsigned char slot);
 long ICC_Reader_GetStatus(long reader, unsigned char slot);
+
+/* rsp receives the response data followed by SW1 SW2 and must hold
+ * KESTREL_MAX_RESPONSE bytes, the largest response the link delivers:
+ * the reader, not the command, decides how much comes back.  Returns the
+ * response length (2 or more) or a negative code. */
 long ICC_Reader_Application(long reader, unsigned char slot, long cmdLen,
                             unsigned char *cmd, unsigned char *rsp);
+
+/* Writes the 18 characters KESTREL_LIBINFO_SIZE, without a NUL. */
+#define KESTREL_LIBINFO_SIZE 18
 long ICC_Reader_Libinfo(char *info);
 
 extern char ICC_Reader_OpenMutex[8];
@@ -125,7 +149,11 @@ typedef struct FileTableEntry {
 
 /* File addresses are texts whose first 8 characters are the DF and EF
  * names ("DF01EF05..."); items are texts of 2 hexadecimal digits.
- * cardVer 1 and 3 select their own tables, any other value version 2. */
+ * cardVer 1 and 3 select their own tables, any other value version 2.
+ * Outputs, each written only when found and when not null: findFileType
+ * 2 unsigned (file type, record length), findDataType one int each,
+ * findReadKey and findWriteKey 3 bytes of key and one int of level,
+ * findRead/WriteKeyAddr one unsigned. */
 const FileTableEntry *findFileDFEF(const char *fileAddr, int cardVer);
 const FileTableEntry *findFile(const char *fileAddr, const char *item, int cardVer);
 int findFileType(const char *fileAddr, unsigned *out, int cardVer);
@@ -140,13 +168,17 @@ int findAllChildByRecord(unsigned char parentTag, int cardVer, const FileTableEn
 int findChildRR(const char *fileAddr, const FileTableEntry **out);
 int findBtlvRecordOffset(unsigned char tag);
 
-/* ---- Value conversions ----------------------------------------------- */
+/* ---- Value conversions -----------------------------------------------
+ * Output sizes: CHexToBin (n + 1) / 2 bytes; BinToCHex and cnToAsc
+ * 2 * n + 1; moneycnToAsc and moneybToAsc KESTREL_MONEY_TEXT_SIZE;
+ * ascToMoneyb, ascToMoneycn and DoubleToBCD 4 bytes; memcpyAdd0 and
+ * strcpyFixLen n + 1. */
+#define KESTREL_MONEY_TEXT_SIZE 16
 char  *CHexToBin(char *dst, const char *src, unsigned n);
 char  *BinToCHex(char *dst, const char *src, int n);
 int    checkHexNumber(const char *text);
 int    cnToAsc(char *dst, const char *src, int n);
 int    checkDigitalNumber(const char *text);
-/* dst of moneycnToAsc and moneybToAsc: at least 16 bytes. */
 int    moneycnToAsc(char *dst, char *src);
 int    moneybToAsc(char *dst, char *src);
 int    ascToMoneyb(char *dst, char *src);
@@ -155,10 +187,14 @@ int    checkMoneyFormat(char *text);       /* 1 = writable amount, 0 = not */
 int    memcpyAdd0(char *dst, const char *src, int n);
 int    strcpyFixLen(char *dst, const char *src, int n);
 double BCDTodouble(const unsigned char *src);
+/* Truncates value and stores 0 to 4294967295 as 4 unsigned big-endian
+ * bytes (more: FF FF FF FF); negative values down to -2^31 in two's
+ * complement (less: 80 00 00 00); NaN as 0. */
 void   DoubleToBCD(unsigned char *dst, double value);
 
 /* ---- Interface texts --------------------------------------------------
- * Rows of the splitters are KESTREL_ROW_SIZE bytes; a longer field is cut
+ * The splitters write at most maxRows rows of KESTREL_ROW_SIZE bytes each
+ * (rows must hold maxRows * KESTREL_ROW_SIZE bytes); a longer field is cut
  * to fit its row. */
 #define KESTREL_ROW_SIZE 5120
 int findDollar(const char *text);
@@ -168,7 +204,9 @@ int splitWithShift6(const char *text, char *rows, int maxRows);
 
 /* ---- TLV search -------------------------------------------------------
  * Copies every top-level occurrence of a one- or two-byte tag, whole, to
- * out (256 bytes) and returns their number. */
+ * out (KESTREL_TLV_OUT_SIZE bytes) and their total length to *outLen (one
+ * byte), and returns their number. */
+#define KESTREL_TLV_OUT_SIZE 256
 unsigned char tag_decodetlv(unsigned char len, const unsigned char *tag,
                             const unsigned char *data, unsigned char *out,
                             unsigned char *outLen);
@@ -187,8 +225,10 @@ unsigned char tag_decodetlv(unsigned char len, const unsigned char *tag,
  * PSAM application "sx3.sh." of algorithm 3.
  * ====================================================================== */
 
-/* Encrypts dataLen (1 to 250) bytes; out (256 bytes) receives the PSAM's
- * answer and *outLen its length. */
+/* Encrypts dataLen (1 to 250) bytes; out (KESTREL_PSAM_ANSWER_SIZE bytes)
+ * receives the PSAM's answer and *outLen its length (a longer answer is
+ * refused with 0x6F00). */
+#define KESTREL_PSAM_ANSWER_SIZE 256
 long PSAMDes2(long handle, int keyType, int keyVersion, unsigned char *divData, int divLen,
               unsigned char *data, int dataLen, unsigned char *out, unsigned int *outLen,
               unsigned char *randomData, unsigned int randomLen);

@@ -24,7 +24,7 @@ alignas(8) char ICC_Reader_ApplicationMutex[8];
 namespace {
 
 constexpr int kSearchedEntries = 10;  // index 10 is never filled
-constexpr int kAtrBufferSize = 50;
+constexpr int kAtrBufferSize = KESTREL_ATR_SIZE;
 // A command to a PSAM goes out only up to this length.
 constexpr long kMaxPsamCommand = 255;
 constexpr long kMaxCommand = 261;

@@ -46,7 +46,7 @@ constexpr unsigned kCardIdSize = 16;
 constexpr unsigned kAtrBufferSize = 64;
 // The PSAM's answer to an encryption lands in a buffer of this size
 // (PSAMDes, PSAMDes2); a longer answer is refused.
-constexpr unsigned kPsamAnswerSize = 256;
+constexpr unsigned kPsamAnswerSize = KESTREL_PSAM_ANSWER_SIZE;
 // The longest MAC answer of the PSAM that PSAMMAC and PSAMMAC2 accept; a
 // longer answer is refused.
 constexpr unsigned kMacBufferSize = KESTREL_MAC_MAX;
