@@ -8,7 +8,9 @@
  * lowest layer return status words instead, as noted.  Text outputs go
  * into buffers that the caller supplies; Chinese texts are GB18030 bytes.
  *
- * Calls must come from one thread at a time.
+ * Card-level calls (layers 5 to 8) must come from one thread at a time;
+ * the two reader layers may be used from a thread per open reader (see
+ * there).
  */
 #ifndef KESTREL_H
 #define KESTREL_H
@@ -79,7 +81,7 @@ long ICC_Reader_GetStatus(long reader, unsigned char slot);
 long ICC_Reader_Application(long reader, unsigned char slot, long cmdLen,
                             unsigned char *cmd, unsigned char *rsp);
 
-/* Writes the 18 characters KESTREL_LIBINFO_SIZE, without a NUL. */
+/* info receives KESTREL_LIBINFO_SIZE (18) characters, without a NUL. */
 #define KESTREL_LIBINFO_SIZE 18
 long ICC_Reader_Libinfo(char *info);
 
