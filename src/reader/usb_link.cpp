@@ -6,10 +6,10 @@
 // follow, 0x40 on every odd report, and the report's index in its low bits.
 #include <libusb.h>
 
-#include <cstdio>
-#include <cstdlib>
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 
