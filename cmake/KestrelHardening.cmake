@@ -13,7 +13,7 @@ if(KESTREL_HARDENING)
   # checked *_chk variants bypass their interceptors and hide the overruns
   # that AddressSanitizer would report.  The -U first avoids a redefinition
   # warning on compilers that already define it.
-  if(NOT KESTREL_SANITIZE)
+  if(NOT KESTREL_SANITIZE AND NOT KESTREL_SANITIZE_THREAD)
     set(_kestrel_optimised "$<OR:$<CONFIG:Release>,$<CONFIG:RelWithDebInfo>,$<CONFIG:MinSizeRel>>")
     add_compile_options("$<${_kestrel_optimised}:-U_FORTIFY_SOURCE>"
                         "$<${_kestrel_optimised}:-D_FORTIFY_SOURCE=2>")

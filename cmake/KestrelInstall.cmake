@@ -101,7 +101,7 @@ endif()
 # -- install test -----------------------------------------------------------------
 # Installs into a temporary prefix and builds and runs a consumer program
 # against the installed copy, with pkg-config and with find_package.
-if(KESTREL_TESTS AND TARGET vreader)
+if(KESTREL_TESTS AND TARGET vreader AND (NOT KESTREL_TEST_AREAS OR "install" IN_LIST KESTREL_TEST_AREAS))
   set(_kestrel_consumer_flags "")
   if(KESTREL_SANITIZE)
     set(_kestrel_consumer_flags "-fsanitize=address,undefined -fno-omit-frame-pointer")

@@ -8,7 +8,9 @@
  * lowest layer return status words instead, as noted.  Text outputs go
  * into buffers that the caller supplies; Chinese texts are GB18030 bytes.
  *
- * Calls must come from one thread at a time.
+ * Card-level calls (layers 5 to 8) must come from one thread at a time;
+ * the two reader layers may be used from a thread per open reader (see
+ * there).
  */
 #ifndef KESTREL_H
 #define KESTREL_H
@@ -26,7 +28,14 @@ extern "C" {
  * that ends the response, or 0x6FF0 when the link failed.
  *
  * Response buffers passed to ICC_tsi_api and Hid_ReadCRW must hold
- * KESTREL_MAX_RESPONSE bytes; a longer response is refused with 0x6FF0.
+ * KESTREL_MAX_RESPONSE bytes; a longer response is refused with 0x6FF0
+ * and nothing is written past that size.  The response length (out) is
+ * one int, written only for a response received.
+ *
+ * Separate device handles share nothing but libusb: each may be used by a
+ * thread of its own (one thread per handle at a time).  With several
+ * readers on the bus, CT_open opens the first one that no other handle or
+ * program holds.
  * ====================================================================== */
 #define KESTREL_MAX_RESPONSE 4096
 
@@ -40,6 +49,7 @@ void ICC_set_NAD(long device, unsigned char nad);
 int  ICC_tsi_api(long device, int cmdLen, unsigned char *cmd, int *rspLen, unsigned char *rsp);
 int  Hid_WriteCRW(long device, unsigned char *msg, int len);
 int  Hid_ReadCRW(long device, unsigned char *out, int *outLen);
+/* inEp and outEp receive one byte each, written only for a match. */
 int  GetreaderEndpoint(struct libusb_device *dev, unsigned char *inEp, unsigned char *outEp);
 int  Freelibusb(struct libusb_device_handle *handle, struct libusb_device **list,
                 struct libusb_context *ctx);
@@ -48,15 +58,31 @@ void printfHex(unsigned char *bytes, int count);
 /* ======================================================================
  * Layer 1b: reader handle API
  *
- * Port names "USB1".."USB9" (and "atoi"); reader handles 1650..1999.
+ * Port names "USB1".."USB9" (and "atoi"); reader handles 1650..1999, no
+ * two open readers sharing one.  Readers opened under different port names
+ * may be used by a thread each.
  * ====================================================================== */
 long ICC_Reader_Open(const char *port);
 long ICC_Reader_Close(long reader);
+
+/* atr must hold KESTREL_ATR_SIZE bytes: it is cleared, and receives the
+ * answer to reset followed by SW1 SW2.  An answer that does not fit (more
+ * than KESTREL_ATR_SIZE - 2 bytes) is refused with -4.  Returns the
+ * answer's length. */
+#define KESTREL_ATR_SIZE 50
 long ICC_Reader_PowerOn(long reader, unsigned char slot, char *atr);
 long ICC_Reader_PowerOff(long reader, unsigned char slot);
 long ICC_Reader_GetStatus(long reader, unsigned char slot);
+
+/* rsp receives the response data followed by SW1 SW2 and must hold
+ * KESTREL_MAX_RESPONSE bytes, the largest response the link delivers:
+ * the reader, not the command, decides how much comes back.  Returns the
+ * response length (2 or more) or a negative code. */
 long ICC_Reader_Application(long reader, unsigned char slot, long cmdLen,
                             unsigned char *cmd, unsigned char *rsp);
+
+/* info receives KESTREL_LIBINFO_SIZE (18) characters, without a NUL. */
+#define KESTREL_LIBINFO_SIZE 18
 long ICC_Reader_Libinfo(char *info);
 
 extern char ICC_Reader_OpenMutex[8];
@@ -218,7 +244,11 @@ typedef struct FileTableEntry {
 
 /* File addresses are texts whose first 8 characters are the DF and EF
  * names ("DF01EF05..."); items are texts of 2 hexadecimal digits.
- * cardVer 1 and 3 select their own tables, any other value version 2. */
+ * cardVer 1 and 3 select their own tables, any other value version 2.
+ * Outputs, each written only when found and when not null: findFileType
+ * 2 unsigned (file type, record length), findDataType one int each,
+ * findReadKey and findWriteKey 3 bytes of key and one int of level,
+ * findRead/WriteKeyAddr one unsigned. */
 const FileTableEntry *findFileDFEF(const char *fileAddr, int cardVer);
 const FileTableEntry *findFile(const char *fileAddr, const char *item, int cardVer);
 int findFileType(const char *fileAddr, unsigned *out, int cardVer);
@@ -233,13 +263,17 @@ int findAllChildByRecord(unsigned char parentTag, int cardVer, const FileTableEn
 int findChildRR(const char *fileAddr, const FileTableEntry **out);
 int findBtlvRecordOffset(unsigned char tag);
 
-/* ---- Value conversions ----------------------------------------------- */
+/* ---- Value conversions -----------------------------------------------
+ * Output sizes: CHexToBin (n + 1) / 2 bytes; BinToCHex and cnToAsc
+ * 2 * n + 1; moneycnToAsc and moneybToAsc KESTREL_MONEY_TEXT_SIZE;
+ * ascToMoneyb, ascToMoneycn and DoubleToBCD 4 bytes; memcpyAdd0 and
+ * strcpyFixLen n + 1. */
+#define KESTREL_MONEY_TEXT_SIZE 16
 char  *CHexToBin(char *dst, const char *src, unsigned n);
 char  *BinToCHex(char *dst, const char *src, int n);
 int    checkHexNumber(const char *text);
 int    cnToAsc(char *dst, const char *src, int n);
 int    checkDigitalNumber(const char *text);
-/* dst of moneycnToAsc and moneybToAsc: at least 16 bytes. */
 int    moneycnToAsc(char *dst, char *src);
 int    moneybToAsc(char *dst, char *src);
 int    ascToMoneyb(char *dst, char *src);
@@ -248,10 +282,14 @@ int    checkMoneyFormat(char *text);       /* 1 = writable amount, 0 = not */
 int    memcpyAdd0(char *dst, const char *src, int n);
 int    strcpyFixLen(char *dst, const char *src, int n);
 double BCDTodouble(const unsigned char *src);
+/* Truncates value and stores 0 to 4294967295 as 4 unsigned big-endian
+ * bytes (more: FF FF FF FF); negative values down to -2^31 in two's
+ * complement (less: 80 00 00 00); NaN as 0. */
 void   DoubleToBCD(unsigned char *dst, double value);
 
 /* ---- Interface texts --------------------------------------------------
- * Rows of the splitters are KESTREL_ROW_SIZE bytes; a longer field is cut
+ * The splitters write at most maxRows rows of KESTREL_ROW_SIZE bytes each
+ * (rows must hold maxRows * KESTREL_ROW_SIZE bytes); a longer field is cut
  * to fit its row. */
 #define KESTREL_ROW_SIZE 5120
 int findDollar(const char *text);
@@ -261,7 +299,9 @@ int splitWithShift6(const char *text, char *rows, int maxRows);
 
 /* ---- TLV search -------------------------------------------------------
  * Copies every top-level occurrence of a one- or two-byte tag, whole, to
- * out (256 bytes) and returns their number. */
+ * out (KESTREL_TLV_OUT_SIZE bytes) and their total length to *outLen (one
+ * byte), and returns their number. */
+#define KESTREL_TLV_OUT_SIZE 256
 unsigned char tag_decodetlv(unsigned char len, const unsigned char *tag,
                             const unsigned char *data, unsigned char *out,
                             unsigned char *outLen);
@@ -280,15 +320,21 @@ unsigned char tag_decodetlv(unsigned char len, const unsigned char *tag,
  * PSAM application "sx3.sh." of algorithm 3.
  * ====================================================================== */
 
-/* Encrypts dataLen (1 to 250) bytes; out (256 bytes) receives the PSAM's
- * answer and *outLen its length. */
+/* Encrypts dataLen (1 to 250) bytes; out (KESTREL_PSAM_ANSWER_SIZE bytes)
+ * receives the PSAM's answer and *outLen its length (a longer answer is
+ * refused with 0x6F00). */
+#define KESTREL_PSAM_ANSWER_SIZE 256
 long PSAMDes2(long handle, int keyType, int keyVersion, unsigned char *divData, int divLen,
               unsigned char *data, int dataLen, unsigned char *out, unsigned int *outLen,
               unsigned char *randomData, unsigned int randomLen);
 
 /* MAC with an 8-byte initial value over dataLen bytes (at most 239)
- * padded with 80 00.. to a multiple of 8; mac (16 bytes) receives the
- * PSAM's answer. */
+ * padded with 80 00.. to a multiple of 8.  mac receives the PSAM's MAC
+ * exactly as it answered, 4 to KESTREL_MAC_MAX bytes (an answer of fewer
+ * than 4 or more than KESTREL_MAC_MAX bytes is refused with 0x6F00), and
+ * nothing past it: size mac for the MAC the PSAM gives (4 or 8 bytes for
+ * the usual PSAM), or KESTREL_MAC_MAX bytes when that is not known. */
+#define KESTREL_MAC_MAX 16
 long PSAMMAC2(long handle, int keyType, int keyVersion, unsigned char *divData, int divLen,
               unsigned char *iv, unsigned char *data, long dataLen, unsigned char *mac,
               unsigned char *randomData, unsigned int randomLen);
@@ -308,8 +354,10 @@ long PSAMMAC2(long handle, int keyType, int keyVersion, unsigned char *divData, 
  * (32 hex digits), holder name (GB18030), last 13 bytes of the answer to
  * reset (26 hex digits), card version text as on the card, issue date,
  * expiry date, PSAM terminal number (12 hex digits, zeros without a PSAM),
- * reader device number (empty when the reader gives none).  out must hold
- * KESTREL_BASEINFO_SIZE bytes. */
+ * reader device number (up to its first NUL byte).  When the reader gives
+ * no device number, the text read up to its NUL ends after the terminal
+ * number's "|" (the buffer holds the 20 zero bytes of the number and its
+ * "|" after that).  out must hold KESTREL_BASEINFO_SIZE bytes. */
 #define KESTREL_BASEINFO_SIZE 205
 long iReadCardBas(int iType, char *out);
 
@@ -393,8 +441,9 @@ long iReadSFZ(char *pOutInfo);
  * code with its text in out: the table codes for the card type, the
  * reader and the card; for the payment steps the card's status word
  * negated (-27266 for 6A 82; -36864 when a tag is missing) with the
- * step's own text, and -28416 when the reader stops answering during the
- * search.  out must hold KESTREL_BANKNO_SIZE bytes. */
+ * step's own text, and -28416 with "读记录失败" once 12 reads of the
+ * search have gone unanswered (so the search never waits out more than 12
+ * response time-outs).  out must hold KESTREL_BANKNO_SIZE bytes. */
 #define KESTREL_BANKNO_SIZE 100
 int iReadBankNo(int iType, char *out);
 

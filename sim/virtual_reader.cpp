@@ -4,6 +4,7 @@
 #include <linux/usbdevice_fs.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstddef>
 #include <cstdio>
@@ -18,7 +19,6 @@ namespace vr {
 namespace {
 
 constexpr const char *kBusPath = "/sys/devices/pci0000:00/0000:00:14.0/usb1";
-constexpr const char *kReaderPath = "/sys/devices/pci0000:00/0000:00:14.0/usb1/1-1";
 // How long a reap waits for a transfer to complete before answering "not
 // yet".  umockdev's device node is a regular file that always polls
 // ready, so without this pause libusb would spin while it waits.  Short
@@ -27,6 +27,10 @@ constexpr const char *kReaderPath = "/sys/devices/pci0000:00/0000:00:14.0/usb1/1
 constexpr auto kReapWait = std::chrono::microseconds(250);
 constexpr auto kLongReapWait = std::chrono::milliseconds(20);
 constexpr auto kLongWaitAfter = std::chrono::milliseconds(20);
+// umockdev serves the ioctls of every device on the bus in one thread, so
+// while both readers are plugged a reap that waits holds up the other
+// reader's requests: then reaps never take the long wait.
+std::atomic<int> readersOnBus{0};
 
 void put16(Bytes &b, uint16_t v) {
     b.push_back(static_cast<uint8_t>(v));
@@ -108,25 +112,48 @@ void onClientGone(gpointer self, GObject *client) {
 
 }  // namespace
 
+namespace {
+
+// The bus: umockdev's testbed with the root hub, made once per process.
+UMockdevTestbed *theBus() {
+    static UMockdevTestbed *testbed = [] {
+        UMockdevTestbed *t = umockdev_testbed_new();
+        Bytes hub = deviceDescriptor(0x1D6B, 0x0002, 9);
+        Bytes hubConfig = configuration({{9, {endpoint(0x81, 3, 4)}}});
+        hub.insert(hub.end(), hubConfig.begin(), hubConfig.end());
+        GError *err = nullptr;
+        if (!umockdev_testbed_add_from_string(t, record(kBusPath, 1, true, hub).c_str(), &err)) {
+            fprintf(stderr, "virtual reader: cannot add the root hub: %s\n", err->message);
+            abort();
+        }
+        return t;
+    }();
+    return testbed;
+}
+
+}  // namespace
+
 VirtualReader &VirtualReader::instance() {
-    static VirtualReader *vr = new VirtualReader();  // lives as long as the process
+    static VirtualReader *vr = [] {  // lives as long as the process
+        auto *r = new VirtualReader(1);
+        r->plug(UsbVariant::Reader);
+        return r;
+    }();
     return *vr;
 }
 
-VirtualReader::VirtualReader() {
-    testbed_ = umockdev_testbed_new();
+VirtualReader &VirtualReader::second() {
+    instance();  // the bus and the first reader come first
+    static VirtualReader *vr = new VirtualReader(2);
+    return *vr;
+}
+
+// Device numbers: 1 is the root hub; each plug takes the next number of
+// its port's parity, so the two ports never share one.
+VirtualReader::VirtualReader(int port) : port_(port), devnum_(port) {
+    testbed_ = theBus();
     handler_ = umockdev_ioctl_base_new();
     g_signal_connect(handler_, "handle-ioctl", G_CALLBACK(onIoctl), this);
-
-    Bytes hub = deviceDescriptor(0x1D6B, 0x0002, 9);
-    Bytes hubConfig = configuration({{9, {endpoint(0x81, 3, 4)}}});
-    hub.insert(hub.end(), hubConfig.begin(), hubConfig.end());
-    GError *err = nullptr;
-    if (!umockdev_testbed_add_from_string(testbed_, record(kBusPath, 1, true, hub).c_str(), &err)) {
-        fprintf(stderr, "virtual reader: cannot add the root hub: %s\n", err->message);
-        abort();
-    }
-    plug(UsbVariant::Reader);
 }
 
 void VirtualReader::plug(UsbVariant variant) {
@@ -137,6 +164,8 @@ void VirtualReader::plug(UsbVariant variant) {
         sysPath_.clear();
     }
     reader_.reset();
+    if ((variant_ == UsbVariant::NoReader) != (variant == UsbVariant::NoReader))
+        readersOnBus += variant == UsbVariant::NoReader ? -1 : 1;
     variant_ = variant;
     driverBound_ = true;
     dead_ = false;
@@ -163,7 +192,7 @@ void VirtualReader::plug(UsbVariant variant) {
         d.insert(d.end(), c.begin(), c.end());
     }
 
-    devnum_++;
+    devnum_ += 2;
     char node[64];
     snprintf(node, sizeof node, "/dev/bus/usb/001/%03d", devnum_);
     GError *err = nullptr;
@@ -172,12 +201,13 @@ void VirtualReader::plug(UsbVariant variant) {
         fprintf(stderr, "virtual reader: cannot attach to %s: %s\n", node, err->message);
         abort();
     }
-    std::string rec = record(kReaderPath, devnum_, variant != UsbVariant::NoDeviceNode, d);
+    std::string path = std::string(kBusPath) + "/1-" + std::to_string(port_);
+    std::string rec = record(path, devnum_, variant != UsbVariant::NoDeviceNode, d);
     if (!umockdev_testbed_add_from_string(testbed_, rec.c_str(), &err)) {
         fprintf(stderr, "virtual reader: cannot add the reader: %s\n", err->message);
         abort();
     }
-    sysPath_ = kReaderPath;
+    sysPath_ = path;
 }
 
 std::string VirtualReader::devicePath() {
@@ -444,7 +474,8 @@ bool VirtualReader::handleIoctl(UMockdevIoctlClient *client) {
             auto now = std::chrono::steady_clock::now();
             auto until = now + kReapWait;
             for (const Urb &w : inFlight_)
-                if (w.client == client && now - w.submitted > kLongWaitAfter) until = now + kLongReapWait;
+                if (w.client == client && now - w.submitted > kLongWaitAfter && readersOnBus < 2)
+                    until = now + kLongReapWait;
             if (!inQueue_.empty() && !inFlight_.empty())
                 until = std::min(until, inQueue_.front().readyAt);
             wake_.wait_until(lock, until);

@@ -6,7 +6,9 @@
 // interrupt transfers that carry the reader's reports.
 //
 // Programs that talk to it must run under umockdev's preload library (see
-// preload.h).  One virtual reader exists per process.
+// preload.h).  The process's bus holds the virtual reader and, for tests of
+// two readers at once, a second one that is unplugged until a test plugs
+// it.
 #pragma once
 
 #include <chrono>
@@ -45,6 +47,9 @@ public:
     // The process's virtual reader; the first call creates the bus (in a
     // temporary directory, exported as UMOCKDEV_DIR) with the reader on it.
     static VirtualReader &instance();
+    // The second reader on the same bus, at its own port; NoReader (absent)
+    // until plugged.
+    static VirtualReader &second();
 
     // Replaces what is on the bus.  Every plug starts with the HID driver
     // bound, no claim, and a reader in its reset state.
@@ -85,7 +90,7 @@ public:
     void clientGone(UMockdevIoctlClient *client);
 
 private:
-    VirtualReader();
+    explicit VirtualReader(int port);
     struct Urb {
         UMockdevIoctlClient *client;
         UMockdevIoctlData *urb;
@@ -112,8 +117,9 @@ private:
     Reader reader_;
     UMockdevTestbed *testbed_ = nullptr;
     UMockdevIoctlBase *handler_ = nullptr;
+    int port_;                 // 1-<port> on the bus
     std::string sysPath_;
-    int devnum_ = 1;
+    int devnum_;
     UsbVariant variant_ = UsbVariant::NoReader;
     uint8_t inEp_ = 0x81, outEp_ = 0x02;
     int interface_ = 0;

@@ -217,15 +217,16 @@ double BCDTodouble(const unsigned char *src) {
 
 void DoubleToBCD(unsigned char *dst, double value) {
     if (!dst) return;
-    // Truncated to a signed 32-bit integer (the range BCDTodouble reads
-    // back), saturating outside it; NaN stores 0.  Negative values are
-    // stored in two's complement.
-    int32_t v;
-    if (std::isnan(value)) v = 0;
-    else if (value >= 2147483647.0) v = INT32_MAX;
-    else if (value <= -2147483648.0) v = INT32_MIN;
-    else v = static_cast<int32_t>(value);
-    uint32_t u = static_cast<uint32_t>(v);
+    // Truncated to an integer and stored as 4 unsigned big-endian bytes:
+    // 0 to 4 294 967 295 as they are, larger values as FF FF FF FF.
+    // Negative values down to -2^31 are stored in two's complement, lower
+    // ones as 80 00 00 00; NaN stores 0.
+    uint32_t u;
+    if (std::isnan(value)) u = 0;
+    else if (value >= 4294967295.0) u = UINT32_MAX;
+    else if (value >= 0) u = static_cast<uint32_t>(value);
+    else if (value <= -2147483648.0) u = 0x80000000u;
+    else u = static_cast<uint32_t>(static_cast<int32_t>(value));
     dst[0] = static_cast<unsigned char>(u >> 24);
     dst[1] = static_cast<unsigned char>(u >> 16);
     dst[2] = static_cast<unsigned char>(u >> 8);

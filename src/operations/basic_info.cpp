@@ -137,9 +137,12 @@ long ReadBaseinf(long handle, char *out, unsigned char *atr, unsigned int atrLen
     packCn(issued, sizeof issued, text, &count);
     packCn(expires, sizeof expires, text, &count);
     packHex(terminal, sizeof terminal, text, &count);
-    // The device number as text, cut at its first NUL byte so that the
-    // last field keeps its "|" for a reader of NUL-terminated text.
-    packText(device, sizeof device, text, &count);
+    // The device number up to its first NUL byte.  A reader that gives
+    // none (the number begins with NUL) leaves the 20 bytes as they are:
+    // read as a NUL-terminated string, the text then ends after the
+    // terminal number's "|".
+    if (device[0] == 0) packForResponse(device, sizeof device, text, &count);
+    else packText(device, sizeof device, text, &count);
     text[count] = '\0';
     memcpy(out, text, static_cast<size_t>(count) + 1);
     return 0;

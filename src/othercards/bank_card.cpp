@@ -37,12 +37,14 @@ const char kSelectApplicationFailed[] = "\xD1\xA1\xD4\xF1\xD3\xA6\xD3\xC3\xCA\xA
 constexpr unsigned kLastRecord = 255;
 constexpr unsigned kLastSearchedFile = 11;
 // A reader that has stopped answering fails each of the 3060 reads only
-// after the link's whole response wait; the search gives up once this many
-// exchanges in a row have failed.  A card answers a missing record or
-// file with a status word of its own, which breaks the row (only a card
-// answering 6F 00, the failed exchange's word, to a record in every file
-// would be taken for a reader that has stopped).
-constexpr unsigned kMaxFailedReadsInARow = kLastSearchedFile + 1;
+// after the link's whole response wait.  The search gives up once this
+// many exchanges have failed in all, whatever the card answers in between:
+// a card that answers most reads with a time-out and now and then with a
+// status word cannot hold the caller for more than this many response
+// waits.  A card answers a missing record or file with a status word of
+// its own, which never counts (only a card answering 6F 00, the failed
+// exchange's word, would be taken for one that does not answer).
+constexpr unsigned kMaxFailedReads = kLastSearchedFile + 1;
 
 // A card's status word negated as the result of a payment step.  A card
 // that answers 00 00 must not read as success: that is a failed exchange.
@@ -88,14 +90,14 @@ int readBankNumber(long handle, char *out) {
     sw = exchange(handle, cardSlot, selectApplication, 5 + aid.len, nullptr, 0, nullptr);
     if (sw != 0x9000) return stepFailure(out, kSelectApplicationFailed, sw);
 
-    unsigned failedInARow = 0;
+    unsigned failed = 0;
     for (unsigned r = 1; r <= kLastRecord; ++r) {
         for (unsigned f = 0; f <= kLastSearchedFile; ++f) {
             const unsigned char readRecord[5] = {0x00, 0xB2, static_cast<unsigned char>(r),
                                                  static_cast<unsigned char>(f << 3 | 0x04), 0x00};
             sw = exchange(handle, cardSlot, readRecord, sizeof readRecord, rsp, sizeof rsp, &len);
-            failedInARow = sw == kSwExchangeFailed ? failedInARow + 1 : 0;
-            if (failedInARow == kMaxFailedReadsInARow) return stepFailure(out, kReadRecordFailed, sw);
+            if (sw == kSwExchangeFailed && ++failed == kMaxFailedReads)
+                return stepFailure(out, kReadRecordFailed, sw);
             if (sw != 0x9000) continue;
             char number[kAccountTextSize];
             const int n = accountNumber(rsp, len, number);

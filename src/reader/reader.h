@@ -38,14 +38,25 @@ constexpr int kWriteShortTransfer = 0x1002;
 // that tests of the time-out path need not wait a whole minute.
 extern unsigned int responseTimeoutMs;  // 60000
 extern unsigned int drainTimeoutMs;     // 5
-// Reads that deliver nothing and are not time-outs (a reader that has gone
-// away fails every read at once) are retried this many times at most.
-constexpr int kMaxEmptyReads = 16;
+// Reads that fail without delivering bytes and are not time-outs (a reader
+// that has gone away fails every read at once) are retried this many times
+// in a row at most.  Reads that succeed with no bytes are bounded by the
+// response time-out alone.
+constexpr int kMaxFailedReads = 16;
 
 // Receives one message into out, which holds capacity bytes.  Returns the
 // status word, or kLinkFailed when the message did not arrive, carried no
-// status word, or did not fit.
-int hidRead(ReaderDevice *dev, uint8_t *out, int capacity, int *outLen);
+// status word, or did not fit.  *arrived (when not null) receives the
+// number of bytes written into out, whatever the result.
+int hidRead(ReaderDevice *dev, uint8_t *out, int capacity, int *outLen, int *arrived);
+
+// ICC_tsi_api with the size of the response buffer and the number of
+// bytes written into it (also when the exchange failed).
+int exchange(long device, int cmdLen, unsigned char *cmd, unsigned char *rsp, int capacity, int *rspLen,
+             int *arrived);
+
+// The reader handle of the reader-handle API for a device handle.
+constexpr long readerHandleOf(long device) { return device % 350 + 1650; }
 
 // Returns the live record behind a device handle, or null for 0 and for
 // any value that is not an open device.

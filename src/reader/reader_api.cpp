@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 
 #include "reader/reader.h"
 
@@ -10,19 +11,20 @@ long OpenedRHandle[kReaderTableSize] = {-12, -12, -12, -12, -12, -12, -12, -12, 
 int ConvHandle[kReaderTableSize] = {-12, -12, -12, -12, -12, -12, -12, -12, -12, -12, -12};
 int kk = 1;
 
+// Exported for hosts that expect them; nothing here uses them.
 extern "C" {
-char ICC_Reader_OpenMutex[8];
-char ICC_Reader_CloseMutex[8];
-char ICC_Reader_PowerOnMutex[8];
-char ICC_Reader_PowerOffMutex[8];
-char ICC_Reader_GetStatusMutex[8];
-char ICC_Reader_ApplicationMutex[8];
+alignas(8) char ICC_Reader_OpenMutex[8];
+alignas(8) char ICC_Reader_CloseMutex[8];
+alignas(8) char ICC_Reader_PowerOnMutex[8];
+alignas(8) char ICC_Reader_PowerOffMutex[8];
+alignas(8) char ICC_Reader_GetStatusMutex[8];
+alignas(8) char ICC_Reader_ApplicationMutex[8];
 }
 
 namespace {
 
 constexpr int kSearchedEntries = 10;  // index 10 is never filled
-constexpr int kAtrBufferSize = 50;
+constexpr int kAtrBufferSize = KESTREL_ATR_SIZE;
 // A command to a PSAM goes out only up to this length.
 constexpr long kMaxPsamCommand = 255;
 constexpr long kMaxCommand = 261;
@@ -67,9 +69,15 @@ const SlotEntry *findSlot(unsigned char slot, unsigned use) {
     return nullptr;
 }
 
+// The tables and kk are read and written under this lock, so that threads
+// with readers of their own can open, use and close them at the same time.
+// Exchanges run outside it.
+std::mutex tableLock;
+
 // The lowest table index whose reader handle is `reader`, or -1 when that
 // index is not open; 0 when the handle is open, otherwise its error code
-// (-14 for a negative handle, -12 for one not open).
+// (-14 for a negative handle, -12 for one not open).  Called with the
+// table lock held.
 long findEntry(long reader, int *index) {
     *index = -1;
     for (int i = 0; i < kSearchedEntries && *index < 0; i++)
@@ -82,6 +90,7 @@ long findEntry(long reader, int *index) {
 // Finds the device handle of an open reader handle; returns 0 and sets
 // *err when the handle is refused or not open.
 long lookUp(long reader, long *err) {
+    std::lock_guard<std::mutex> guard(tableLock);
     int index;
     *err = findEntry(reader, &index);
     return *err ? 0 : OpenedRHandle[index];
@@ -107,17 +116,17 @@ void closeIndex(int index) {
 
 long store(int index, long device) {
     OpenedRHandle[index] = device;
-    ConvHandle[index] = static_cast<int>(device % 350 + 1650);
+    ConvHandle[index] = static_cast<int>(kestrel::readerHandleOf(device));
     return ConvHandle[index];
 }
 
 long openAs(const char *name) { return CT_open(name, 0, 0); }
 
 // Sends one of the reader's five-byte commands to the slot set by NAD and
-// returns its status word.  The answer goes into a buffer of its own, so a
-// reader that answers at length cannot overrun the caller's buffer.
+// returns its status word.  The answer goes into a buffer of this call, so
+// a reader that answers at length cannot overrun the caller's buffer.
 int readerCommand(long device, const unsigned char *command) {
-    static unsigned char answer[KESTREL_MAX_RESPONSE];
+    unsigned char answer[KESTREL_MAX_RESPONSE];
     int len = 0;
     return ICC_tsi_api(device, 5, const_cast<unsigned char *>(command), &len, answer);
 }
@@ -125,6 +134,7 @@ int readerCommand(long device, const unsigned char *command) {
 }  // namespace
 
 extern "C" long ICC_Reader_Open(const char *port) {
+    std::lock_guard<std::mutex> guard(tableLock);
     kk = 1;
     if (!port) return kErrArgument;
     bool atoi_ = strcmp(port, "atoi") == 0;
@@ -156,6 +166,7 @@ extern "C" long ICC_Reader_Open(const char *port) {
 }
 
 extern "C" long ICC_Reader_Close(long reader) {
+    std::lock_guard<std::mutex> guard(tableLock);
     int index;
     long err = findEntry(reader, &index);
     if (err == kErrArgument) return err;
@@ -176,7 +187,7 @@ extern "C" long ICC_Reader_PowerOn(long reader, unsigned char slot, char *atr) {
     ICC_set_NAD(device, s->nad);
     // The answer arrives in a buffer of the link's size; only an answer
     // that fits the caller's 50 bytes (with its status word) is handed on.
-    static unsigned char answer[KESTREL_MAX_RESPONSE];
+    unsigned char answer[KESTREL_MAX_RESPONSE];
     memset(answer, 0, kAtrBufferSize);
     int len = 0;
     int sw = ICC_tsi_api(device, 5, const_cast<unsigned char *>(kPowerOn), &len, answer);
@@ -248,12 +259,15 @@ extern "C" long ICC_Reader_Application(long reader, unsigned char slot, long cmd
 
     ICC_set_NAD(device, s->nad);
     memset(rsp, 0, 10);
-    int len = 0;
-    int sw = ICC_tsi_api(device, static_cast<int>(cmdLen), cmd, &len, rsp);
+    int len = 0, arrived = 0;
+    int sw = kestrel::exchange(device, static_cast<int>(cmdLen), cmd, rsp, KESTREL_MAX_RESPONSE, &len, &arrived);
     if (sw == 0xFFFF) return kErrReader;
     long n = len + 2;
-    // A full 256-byte answer whose length the reader reported as 0.
-    if (n == 2 && rsp[2] != 0 && rsp[3] != 0) n = 258;
+    // A full 256-byte answer whose length the reader reported as 0; taken
+    // so only when that many bytes did arrive, so the status word is never
+    // written past them (after a failed exchange the buffer may hold the
+    // start of an answer that stopped short).
+    if (n == 2 && arrived >= 258 && rsp[2] != 0 && rsp[3] != 0) n = 258;
     rsp[n - 2] = static_cast<unsigned char>(sw >> 8);
     rsp[n - 1] = static_cast<unsigned char>(sw);
     if (sw == kestrel::kLinkFailed) {

@@ -133,11 +133,12 @@ long readDataForInternalVerify(long handle, char *out, unsigned char *cardAnswer
     packHex(r2, kChallenge, text, &count);
     packHex(r1, kChallenge, text, &count);
 
-    // The host's module judges the answer; a short one is passed on
-    // zero-filled and fails its check there.
+    // An answer shorter than 8 bytes is no proof: refused as InternalAuth
+    // refuses it, rather than handed on filled up with bytes the card
+    // never sent.
     unsigned char answer[kChallenge];
     r = internalAuthenticate(handle, r2, r1, answer);
-    if (r != 0 && r != kErrInternalAuth) return r;
+    if (r != 0) return r;
     memcpy(cardAnswer, answer, kChallenge);
 
     if (m_usercardVer == 3) {
@@ -151,12 +152,11 @@ long readDataForInternalVerify(long handle, char *out, unsigned char *cardAnswer
         packForResponse(nullptr, 0, text, &count);
     }
 
-    // The device number as text: cut at its first NUL byte, so that the
-    // field keeps its "|" for a reader of NUL-terminated text.
+    // The device number's 20 bytes go to the host's module as they are
+    // (20 zero bytes when the reader gives none).
     unsigned char device[kDeviceNumberSize];
     readDeviceNumber(handle, device);
-    packForResponse(device, static_cast<int>(strnlen(reinterpret_cast<char *>(device), kDeviceNumberSize)),
-                    text, &count);
+    packForResponse(device, static_cast<int>(kDeviceNumberSize), text, &count);
     text[count] = '\0';
     memcpy(out, text, static_cast<size_t>(count) + 1);
     return 0;

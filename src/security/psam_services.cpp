@@ -182,8 +182,11 @@ unsigned pad(const unsigned char *data, long dataLen, unsigned block, unsigned c
     return total;
 }
 
-// The MAC after padding and preparation: initial value of `block` bytes,
-// answer into mac (kMacBufferSize bytes), folded when fold is set.
+// The MAC after padding and preparation: initial value of `block` bytes.
+// mac receives exactly the MAC: the PSAM's answer as it came (4 to
+// kMacBufferSize bytes), or its 8 folded bytes when fold is set; nothing
+// past that is written, so a caller that sized mac for the PSAM's 4- or
+// 8-byte MAC is safe.
 long computeMac(long handle, const Preparation &p, unsigned block, bool fold, unsigned char keyType,
                 unsigned char keyVersion, const unsigned char *divData, const unsigned char *iv,
                 const unsigned char *data, long dataLen, unsigned char *mac, const unsigned char *randomData,
@@ -207,10 +210,11 @@ long computeMac(long handle, const Preparation &p, unsigned block, bool fold, un
     // 16-byte one that cannot be folded, is not a MAC.
     if (len < kMinMac || len > kMacBufferSize || (fold && len < 16))
         return p.rawStatus ? static_cast<long>(kSwExchangeFailed) : malformedAnswer();
-    memset(mac, 0, kMacBufferSize);
-    memcpy(mac, rsp, len);
-    if (fold)
-        for (int i = 0; i < 8; i++) mac[i] ^= mac[i + 8];
+    if (fold) {
+        for (int i = 0; i < 8; i++) mac[i] = rsp[i] ^ rsp[i + 8];
+    } else {
+        memcpy(mac, rsp, len);
+    }
     return 0;
 }
 

@@ -46,9 +46,10 @@ constexpr unsigned kCardIdSize = 16;
 constexpr unsigned kAtrBufferSize = 64;
 // The PSAM's answer to an encryption lands in a buffer of this size
 // (PSAMDes, PSAMDes2); a longer answer is refused.
-constexpr unsigned kPsamAnswerSize = 256;
-// The MAC buffer of PSAMMAC and PSAMMAC2; a longer answer is refused.
-constexpr unsigned kMacBufferSize = 16;
+constexpr unsigned kPsamAnswerSize = KESTREL_PSAM_ANSWER_SIZE;
+// The longest MAC answer of the PSAM that PSAMMAC and PSAMMAC2 accept; a
+// longer answer is refused.
+constexpr unsigned kMacBufferSize = KESTREL_MAC_MAX;
 // The reader's device number (query 00 19 01 01 14 to slot 0).
 constexpr unsigned kDeviceNumberSize = 20;
 // The PSAM's terminal number (file 0016).
@@ -104,10 +105,12 @@ long PSAMDes(long handle, unsigned char keyType, unsigned char keyVersion, unsig
              unsigned int *outLen, unsigned char *randomData, unsigned int randomLen);
 
 // MAC over dataLen bytes padded with 80 00.. to the block size B, with B
-// bytes of initial value iv.  mac (kMacBufferSize bytes) receives the
-// answer, folded to 8 bytes when B is 16 (random data then always 16
-// bytes: randomLen bytes of randomData filled up with zeros).  Returns 0, -2202, -24, -14 for data too long to pad into one
-// command, or a translated status word.
+// bytes of initial value iv.  mac receives exactly the PSAM's MAC: with
+// B = 8 its answer as it came (4 to kMacBufferSize bytes), with B = 16 the
+// 8 bytes of its 16-byte answer folded (random data then always 16 bytes:
+// randomLen bytes of randomData filled up with zeros).  Returns 0, -2202,
+// -24, -14 for data too long to pad into one command, or a translated
+// status word.
 long PSAMMAC(long handle, unsigned char keyType, unsigned char keyVersion, unsigned char *divData,
              unsigned char divLen, unsigned char *iv, unsigned char *data, long dataLen,
              unsigned char *mac, unsigned char *randomData, unsigned int randomLen);
@@ -147,8 +150,10 @@ long InternalAuth(long handle, unsigned char keyType, unsigned char keyVersion, 
 // writes the text "region|atr13|alg|cardId|R2|R1|R4|R3|device|" into out
 // (at least 170 bytes; R4 and R3 only for version-3 cards), the card's
 // 8-byte answer into cardAnswer and the answer to reset into atr
-// (kAtrBufferSize bytes) and *atrLen.  The device number is cut at its
-// first NUL byte.  0 or an error code.
+// (kAtrBufferSize bytes) and *atrLen.  The device number is its 20 bytes
+// as the reader gave them, or 20 zero bytes.  0, -21 when the card's
+// internal-authentication answer is shorter than 8 bytes, or an error
+// code.
 long readDataForInternalVerify(long handle, char *out, unsigned char *cardAnswer, unsigned char *atr,
                                int *atrLen);
 

@@ -279,6 +279,32 @@ TEST_F(ReadBankNo, ReaderStopsAnsweringDuringTheSearch) {
     EXPECT_EQ(mHreader, -11);
 }
 
+// A card that answers eleven reads with a time-out and the twelfth with
+// 6A 83, again and again: the search gives up after 12 failed exchanges in
+// all, instead of after some 2800 response waits.
+TEST_F(ReadBankNo, FailedReadsAreBoundedOverTheWholeSearch) {
+    kestrel::responseTimeoutMs = 20;
+    reader()->insert(0x01, makePaymentCard());
+    int reads = 0;
+    bool searching = false;
+    {
+        auto r = reader();
+        vr::Reader *rd = &*r;
+        rd->onExchange = [rd, &reads, &searching](const vr::Exchange &e) {
+            if (e.command == hex(kSelectAid)) searching = true;
+            else if (!searching || e.command.at(1) != 0xB2) return;
+            else reads++;
+            rd->slot(0x01).mute = (reads + 1) % 12 != 0;  // for the next read
+        };
+    }
+    auto t0 = std::chrono::steady_clock::now();
+    EXPECT_EQ(run(), -28416);
+    double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    EXPECT_EQ(text(), kReadRecordFailed);
+    EXPECT_EQ(reads, 13) << "12 unanswered reads and the one answered with 6A 83";
+    EXPECT_LT(seconds, 3.0);
+}
+
 TEST_F(ReadBankNo, CardTypeOutsideOneToFour) {
     insertCard();
     for (int type : {0, 5, -1}) {

@@ -185,8 +185,6 @@ TEST(RecordEncode, CompositeValue) {
     } bad[] = {
         {"AB^12^", 0x99, 2},       // one sub-field short
         {"AB^12^3", 0x99, 2},      // last sub-field not terminated
-        {"AB^12^3^4^", 0x99, 2},   // a sub-field with no child to go to
-        {"AB^12^3^x", 0x99, 2},    // trailing text
         {"AB^1x^3^", 0x99, 2},     // cn child with a letter
         {"AB^12^3^", 0x42, 2},     // not a composite item
         {"AB^12^3^", 0x00, 2},
@@ -195,6 +193,30 @@ TEST(RecordEncode, CompositeValue) {
     for (const Bad &b : bad) {
         std::string t = b.text;
         EXPECT_EQ(ascToTLV(out, t.data(), 0, 2, b.parent, b.ver), -23) << b.text;
+    }
+}
+
+// Sub-fields beyond the layout's children, and text after the last "^",
+// are ignored: the same bytes as for the exact text.
+TEST(RecordEncode, SurplusSubFieldsAreIgnored) {
+    struct Case {
+        const char *exact, *longer, *fileAddr;  // fileAddr null: composite 99 of version 2
+    } cases[] = {
+        {"AB^12^3^", "AB^12^3^4^", nullptr},
+        {"AB^12^3^", "AB^12^3^x", nullptr},
+        {"0001^1^202401311200^20240131235959^123.45^^0.00^",
+         "0001^1^202401311200^20240131235959^123.45^^0.00^9^^", "DF04EF08"},
+    };
+    for (const Case &c : cases) {
+        std::string exact = c.exact, longer = c.longer, addr = c.fileAddr ? c.fileAddr : "";
+        unsigned char want[64], got[64];
+        memset(want, 0x55, sizeof want);
+        memset(got, 0x55, sizeof got);
+        int n = c.fileAddr ? ascToRR(want, exact.data(), 0, 0, addr.data()) : ascToTLV(want, exact.data(), 0, 2, 0x99, 2);
+        int m = c.fileAddr ? ascToRR(got, longer.data(), 0, 0, addr.data()) : ascToTLV(got, longer.data(), 0, 2, 0x99, 2);
+        ASSERT_GT(n, 0) << c.exact;
+        EXPECT_EQ(m, n) << c.longer;
+        EXPECT_EQ(hexOf(got, sizeof got), hexOf(want, sizeof want)) << c.longer;
     }
 }
 

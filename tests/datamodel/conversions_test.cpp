@@ -171,8 +171,9 @@ TEST(Helpers, CopiesAndBinaryAmounts) {
         double value;
         const char *want;
     } cases[] = {
-        {12345.9, "00 00 30 39"},  {-100.0, "FF FF FF 9C"}, {-0.5, "00 00 00 00"},
-        {1e12, "7F FF FF FF"},     {-1e12, "80 00 00 00"},  {std::nan(""), "00 00 00 00"},
+        {12345.9, "00 00 30 39"},  {-100.0, "FF FF FF 9C"},      {-0.5, "00 00 00 00"},
+        {2147483648.0, "80 00 00 00"}, {4294967295.9, "FF FF FF FF"}, {1e12, "FF FF FF FF"},
+        {-1e12, "80 00 00 00"},    {std::nan(""), "00 00 00 00"},
     };
     for (const Case &c : cases) {
         unsigned char b[4];

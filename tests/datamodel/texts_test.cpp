@@ -106,6 +106,10 @@ TEST(RequestChecks, FileAddressLists) {
         {"SSSEEF05|01|02|03|04|99|$", 2, 0},   // fields after the fifth not looked at
         {"SSSEEF05|01|$SSSEEF05|01|$SSSEEF05|01|$SSSEEF05|01|$SSSEEF05|01|$DF09EF05|$", 2, 0},
         {"A$SSSEEF05|01|$", 2, -23},
+        // No empty group: a "$" that would end one starts the next group.
+        {"$$", 2, -23},
+        {"$SSSEEF05|01|$", 2, -25},
+        {"SSSEEF05|01|$$DF01EF05|20|$", 2, -25},
     };
     for (const Case &c : cases) {
         std::string t = c.text;
@@ -135,6 +139,11 @@ TEST(RequestChecks, WriteDataShape) {
         // A fifth item or a sixth group would be dropped, not written.
         {"DF01EF05|1|2|3|4|5|$", "DF01EF05|a|b|c|d|e|$", -14},
         {"1|$2|$3|$4|$5|$6|$", "1|$2|$3|$4|$5|$6|$", -14},
+        {"SSSEEF05|01|$DF01EF05|20|$", "SSSEEF05|AB|$", -14},  // one data group short
+        // A "$" that would end an empty group starts the next one instead.
+        {"DF01EF05|20|$", "$DF01EF05|AB|$", -14},
+        {"DF01EF05|20|$$DF01EF06|21|$", "DF01EF05|AB|$DF01EF06|CD|$", -14},
+        {"$DF01EF05|20|$", "$DF01EF05|AB|$", 0},
     };
     for (const Case &c : cases) {
         std::string a = c.addr, d = c.data;

@@ -123,9 +123,11 @@ TEST_F(ReadCardBas, NoPsamNoTerminalFileNoDeviceNumber) {
     reader()->remove(0x11);
     reader()->remove(0x00);
     EXPECT_EQ(run(), 0);
-    // Twelve zero digits; the device number field is empty but ended.
-    const std::string tail = "|2.00|20150601|20250601|000000000000||";
+    // Twelve zero digits; read up to its NUL, the text ends after them,
+    // with the 20 zero bytes of the missing device number and "|" behind.
+    const std::string tail = "|2.00|20150601|20250601|000000000000|";
     EXPECT_EQ(text().substr(text().size() - tail.size()), tail);
+    EXPECT_EQ(std::string(out + text().size(), 22), std::string(20, '\0') + "|" + std::string(1, '\0'));
     Seq s = seen();
     EXPECT_EQ(Seq(s.end() - 2, s.end()), (Seq{at(0x11, kPowerOn), at(0, kDeviceQuery)}));
 

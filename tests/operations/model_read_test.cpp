@@ -86,7 +86,7 @@ TEST_F(ModelRead, Version2CardWithoutPsamTerminalFileOrDeviceNumber) {
     // slot 12 (none in 11) and the reader tells no device number.
     EXPECT_EQ(std::string(out), "370102|370102199912310022|B37000202|370102D1560000050000000000000001|" +
                                     asText(p.card->name) + asText(p.card->nameExtension) +
-                                    "|00814B45535343000000000202|2.00|20200101|20300101|000000000000||");
+                                    "|00814B45535343000000000202|2.00|20200101|20300101|000000000000|");
     EXPECT_EQ(asText(p.card->name).size(), 30u);
     EXPECT_FALSE(asText(p.card->nameExtension).empty());
     EXPECT_EQ(m_usercardAlg, 3);

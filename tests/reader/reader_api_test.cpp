@@ -3,6 +3,7 @@
 // the reader's status words.
 #include <dlfcn.h>
 
+#include "guarded_buffer.h"
 #include "loaded_library.h"
 
 #include "reader_test_util.h"
@@ -325,6 +326,27 @@ TEST_F(ReaderApi, ApplicationMapsTheReadersStatusWords) {
     EXPECT_EQ(sent(), (Strings{"16: 00 B0 81 00 00", "16: 00 16 00 00 00"}));
 }
 
+// An answer that stops after "more follows": the status word of the
+// failed exchange goes at byte 256 only when 258 bytes did arrive, never
+// beyond what the reader delivered.
+TEST_F(ReaderApi, TheFullAnswerRuleStaysWithinTheBytesThatArrived) {
+    long h = ICC_Reader_Open("USB1");
+    unsigned char cmd[5] = {0x00, 0xB0, 0x00, 0x00, 0x00};
+    ShortResponseWait wait(100);
+    for (int reports : {1, 5}) {
+        std::vector<Report> partial;
+        for (int k = 0; k < reports; k++) partial.push_back(answerReport(0x20, filled(61, 1)));
+        reader()->replyNextWith(partial);
+        GuardedBuffer rsp(KESTREL_MAX_RESPONSE);
+        ASSERT_TRUE(rsp.ok());
+        EXPECT_EQ(ICC_Reader_Application(h, 0x01, 5, cmd, rsp.bytes()), kErrNoCard) << reports;
+        // Status word at 0 after 61 bytes; at 256 after 305.
+        EXPECT_EQ(toHex(rsp.bytes(), 2), reports == 1 ? "6F F0" : "01 02") << reports;
+        EXPECT_EQ(toHex(rsp.bytes() + 256, 2), reports == 1 ? "A5 A5" : "6F F0") << reports;
+        EXPECT_EQ(rsp.bytes()[61 * reports], 0xA5) << reports;
+    }
+}
+
 TEST_F(ReaderApi, SideModulesAreReachedWithoutPowerOn) {
     long h = ICC_Reader_Open("USB1");
     insertCard(0x1C)->on("", "51 52 90 00");
@@ -348,6 +370,7 @@ TEST_F(ReaderApi, LibinfoAndTheExportedMutexObjects) {
         auto *obj = static_cast<const unsigned char *>(dlsym(lib, name));
         ASSERT_NE(obj, nullptr) << name;
         EXPECT_EQ(Bytes(obj, obj + 8), Bytes(8, 0)) << name;
+        EXPECT_EQ(reinterpret_cast<uintptr_t>(obj) % 8, 0u) << name;
     }
     dlclose(lib);
 }

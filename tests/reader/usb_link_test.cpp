@@ -163,6 +163,44 @@ TEST_F(UsbLink, SkipsReportsThatCarryNoBytes) {
     EXPECT_EQ(Bytes(rsp_, rsp_ + 100), filled(100));
 }
 
+// Empty reports while the card works are waited through for as long as
+// the response time-out allows, however many there are; then the wait
+// ends like any other.
+TEST_F(UsbLink, EmptyReportsAreBoundedByTheResponseTimeOut) {
+    insertEchoCard();
+    ASSERT_NE(open(), 0);
+    ShortResponseWait wait(400);
+    reader()->setReportDelay(std::chrono::milliseconds(2));
+    reader()->emptyReportsBeforeNext(60);
+    EXPECT_EQ(exchange(filled(70)), 0x9000);
+    EXPECT_EQ(rspLen_, 70);
+
+    reader()->emptyReportsBeforeNext(1000);  // two seconds of them
+    auto t0 = std::chrono::steady_clock::now();
+    EXPECT_EQ(exchange(filled(5)), 0x6FF0);
+    double s = secondsSince(t0);
+    EXPECT_GE(s, 0.39);
+    EXPECT_LT(s, 1.0);
+}
+
+// Once the first report is in, the rest of the message must follow within
+// one more response time-out: a reader cannot hold the caller for a
+// time-out per report.
+TEST_F(UsbLink, AMessageIsBoundedAsAWhole) {
+    insertEchoCard();
+    ASSERT_NE(open(), 0);
+    reader()->setReportDelay(std::chrono::milliseconds(120));
+    {
+        ShortResponseWait wait(1000);
+        EXPECT_EQ(exchange(filled(250)), 0x9000) << "five reports of 120 ms each";
+    }
+    ShortResponseWait wait(200);
+    auto t0 = std::chrono::steady_clock::now();
+    EXPECT_EQ(exchange(filled(250)), 0x6FF0);
+    double s = secondsSince(t0);
+    EXPECT_LT(s, 0.45) << "the first report and one time-out";
+}
+
 TEST_F(UsbLink, DrainReadDiscardsAStaleReport) {
     insertEchoCard();
     ASSERT_NE(open(), 0);
@@ -183,6 +221,14 @@ TEST_F(UsbLink, RefusesMalformedResponsesWithoutTouchingMemoryOutsideTheBuffer) 
     EXPECT_EQ(rspLen_, -1) << "length written for a failed exchange";
     reader()->replyNextWith({answerReport(0x00, {})});
     EXPECT_EQ(exchange(hex("00")), 0x6FF0);
+
+    // A report shorter than 64 bytes whose LEN claims more than arrived:
+    // the status word comes from the last bytes that did arrive.
+    Report cut = answerReport(0x00, filled(20, 1));
+    cut.length = 10;
+    reader()->replyNextWith({cut});
+    EXPECT_EQ(exchange(hex("00")), 0x0607);
+    EXPECT_EQ(rspLen_, 5);
 
     // A LEN beyond 61 is not believed: at most the report's payload is used.
     reader()->replyNextWith({answerReport(0x00, filled(61), 0xC8)});

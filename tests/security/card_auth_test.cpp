@@ -132,10 +132,15 @@ TEST_F(InternalAuthTest, CardAnswerMatchesThePsam) {
 TEST_F(InternalAuthTest, CardAnswerDiffers) {
     card->on("00 88 00 00 10", "E1 E2 E3 E4 E5 E6 E7 E9 90 00");
     EXPECT_EQ(run(), -21);
-    // An answer shorter than 8 bytes proves nothing, even when the PSAM's
-    // answer begins the same.
+    // An answer shorter than 8 bytes proves nothing, even when it is the
+    // start of the PSAM's cryptogram and the rest of that is zero bytes.
+    psam->on("80 FA 00 00", "E1 E2 E3 00 00 00 00 00 90 00");
     card->on("00 88 00 00 10", "E1 E2 E3 90 00");
     EXPECT_EQ(run(), -21);
+    card->on("00 88 00 00 10", "90 00");
+    EXPECT_EQ(run(), -21);
+    card->on("00 88 00 00 10", "E1 E2 E3 00 00 00 00 00 90 00");
+    EXPECT_EQ(run(), 0) << "the same bytes in full are the proof";
     card->on("00 88 00 00 10", "6A 88");
     EXPECT_EQ(run(), -27272);
 }
@@ -220,18 +225,28 @@ TEST_F(VerifyData, Version3AddsTheLaterChallenges) {
 
 TEST_F(VerifyData, DeviceNumberMissingOrWithNulBytes) {
     m_usercardVer = 1;
-    // No answer to the query: the field is empty, the text keeps its "|".
+    // The 20 bytes go as they are: 20 zero bytes when the reader does not
+    // answer, so the text read up to its NUL ends after field 8's "|".
     EXPECT_EQ(run(), 0);
-    EXPECT_EQ(std::string(out), head() + "|||");
-    // A device number is text up to its first NUL byte.
+    const std::string h = head() + "||";
+    EXPECT_EQ(std::string(out), h);
+    EXPECT_EQ(std::string(out, h.size() + 22), h + std::string(20, '\0') + "|" + std::string(1, '\0'));
     card->on(kGetChallenge, std::vector<std::string>{"11 11 11 11 11 11 11 11 90 00",
                                                      "22 22 22 22 22 22 22 22 90 00"});
     setDeviceNumber("4B 53 54 00 31 32 90 00");
     EXPECT_EQ(run(), 0);
-    EXPECT_EQ(std::string(out), head() + "||KST|");
+    EXPECT_EQ(std::string(out, h.size() + 22), h + "KST" + std::string(1, '\0') + "12" + std::string(14, '\0') + "|" + std::string(1, '\0'));
 }
 
 TEST_F(VerifyData, Failures) {
+    // An internal-authentication answer shorter than 8 bytes is refused
+    // as InternalAuth refuses it; the text is not written.
+    for (const char *shortAnswer : {"A1 A2 A3 A4 90 00", "90 00"}) {
+        card->on(kGetChallenge, "11 11 11 11 11 11 11 11 90 00");
+        card->on("00 88 00 00 10", shortAnswer);
+        EXPECT_EQ(run(), -21) << shortAnswer;
+        EXPECT_EQ(out[0], 0x7E) << shortAnswer;
+    }
     card->on("00 88 00 00 10", "69 82");
     EXPECT_EQ(run(), -27010);
     card->on(kGetChallenge, "6A 81");

@@ -148,6 +148,11 @@ TEST_F(CardSearch, EmptyAnswerToResetCountsAsACard) {
     // Types 3 and 4 want an answer with bytes, and look in the field instead.
     EXPECT_EQ(findAndOpenCard(handle, 3), -2);
     EXPECT_EQ(cardSlot, 0x02);
+    // In the field an empty answer is no card: its first byte would be
+    // read from a cleared buffer.
+    reader()->remove(0x01);
+    reader()->insert(0x02, std::make_shared<ScriptedCard>(Bytes{}));
+    for (int type : {2, 3, 4}) EXPECT_EQ(findAndOpenCard(handle, type), -2) << type;
 }
 
 // A reader handle that is not open: the power-on's -12 passes through
