@@ -25,6 +25,9 @@ namespace {
 constexpr unsigned kConnectionLimit = 64;
 constexpr unsigned kConnectionTimeoutSeconds = 10;
 constexpr std::size_t kLoggedPathLength = 120;
+// Most bytes of an oversized body read and dropped before the connection
+// is closed without an answer.
+constexpr std::size_t kMaxDropped = 65536;
 
 // What a refused request is told, and browsers are allowed to ask.
 const char kAllowedMethods[] = "GET, POST, OPTIONS";
@@ -113,6 +116,8 @@ struct Server::Request {
     const EmbeddedFile *file = nullptr;
     bool answered = false;      // a response has been queued
     std::string body;
+    bool tooLarge = false;      // the body outgrew kMaxBody
+    std::size_t dropped = 0;    // bytes of it dropped since
 };
 
 namespace {
@@ -188,15 +193,22 @@ int Server::handle(MHD_Connection *c, const char *url, const char *method, const
         return MHD_YES;
     }
     if (*uploadSize != 0) {
-        if (rq->body.size() + *uploadSize > kMaxBody) {
+        // A body without a declared length (chunked) that outgrows the
+        // bound is read on and dropped, so that the client gets its answer,
+        // but only so far: past that the connection is closed.
+        if (rq->tooLarge || rq->body.size() + *uploadSize > kMaxBody) {
+            rq->tooLarge = true;
+            rq->dropped += *uploadSize;
             *uploadSize = 0;
-            return refuse(c, *rq, MHD_HTTP_CONTENT_TOO_LARGE,
-                          "the request body is larger than " + std::to_string(kMaxBody) + " bytes");
+            return rq->dropped > kMaxDropped ? MHD_NO : MHD_YES;
         }
         rq->body.append(uploadData, *uploadSize);
         *uploadSize = 0;
         return MHD_YES;
     }
+    if (rq->tooLarge)
+        return refuse(c, *rq, MHD_HTTP_CONTENT_TOO_LARGE,
+                      "the request body is larger than " + std::to_string(kMaxBody) + " bytes");
     return dispatch(c, *rq);
 }
 
