@@ -17,10 +17,21 @@ json named(const std::vector<std::string> &values, const std::vector<const char 
     return fields;
 }
 
-// A validity period: the two 8-digit dates run together.
+// Bytes of the first n characters of a UTF-8 text.
+std::size_t characterBytes(const std::string &text, std::size_t n) {
+    std::size_t at = 0;
+    for (; at < text.size() && n > 0; --n)
+        do ++at;
+        while (at < text.size() && (static_cast<unsigned char>(text[at]) & 0xC0) == 0x80);
+    return at;
+}
+
+// A validity period: the two 8-character dates run together (the second
+// may be a word, such as "长期").
 void splitValidity(json &fields, const std::string &validity) {
-    fields["validFrom"] = validity.substr(0, 8);
-    fields["validTo"] = validity.size() > 8 ? validity.substr(8) : "";
+    std::size_t cut = characterBytes(validity, 8);
+    fields["validFrom"] = validity.substr(0, cut);
+    fields["validTo"] = validity.substr(cut);
 }
 
 }  // namespace

@@ -31,6 +31,8 @@ public:
 
     int port() const { return port_; }
     bool ipv6() const { return daemon6_ != nullptr; }
+    // Requests waiting for the reader now.
+    int waiting() { return queue_.waiting(); }
 
     // Handler of every request (libmicrohttpd's access handler).
     int handle(MHD_Connection *connection, const char *url, const char *method, const char *uploadData,

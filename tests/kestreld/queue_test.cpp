@@ -1,0 +1,145 @@
+// Concurrent clients: one card operation at a time, in order, none
+// corrupted; a bounded wait with a "busy" answer past it; a client that
+// leaves while it waits gets no card operation.
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include "card_queue.h"
+#include "service_fixture.h"
+
+namespace kestreldtest {
+namespace {
+
+using namespace std::chrono_literals;
+
+class QueueTest : public ServiceTest {
+protected:
+    // What one basic-information read sends and answers when alone.
+    void learnSingleRead() {
+        takeTrace();
+        single = post("/v1/basic-info", "{}").parsed();
+        singleSent = takeTrace();
+        ASSERT_EQ(single["code"], 0);
+    }
+    json single;
+    std::vector<std::string> singleSent;
+};
+
+TEST_F(QueueTest, ConcurrentClientsAreServedOneAtATime) {
+    learnSingleRead();
+    reader()->setReportDelay(1ms);
+    constexpr int kClients = 5;
+    std::vector<HttpResponse> answers(kClients);
+    std::vector<std::thread> clients;
+    for (int i = 0; i < kClients; ++i)
+        clients.emplace_back([&, i] { answers[i] = post("/v1/basic-info", "{}"); });
+    for (auto &t : clients) t.join();
+    for (const HttpResponse &r : answers) {
+        ASSERT_EQ(r.status, 200) << r.body;
+        EXPECT_EQ(r.parsed(), single);
+    }
+    // The reader saw whole reads one after the other, never interleaved.
+    std::vector<std::string> sent = takeTrace();
+    ASSERT_EQ(sent.size(), singleSent.size() * kClients);
+    for (int i = 0; i < kClients; ++i)
+        EXPECT_TRUE(std::equal(singleSent.begin(), singleSent.end(), sent.begin() + i * singleSent.size()));
+}
+
+TEST_F(QueueTest, BusyPastTheBoundedWait) {
+    config.queueLength = 1;
+    config.queueWaitMs = 1;  // any wait is too long
+    learnSingleRead();
+    reader()->setReportDelay(2ms);
+    constexpr int kClients = 4;
+    std::vector<HttpResponse> answers(kClients);
+    std::vector<std::thread> clients;
+    for (int i = 0; i < kClients; ++i)
+        clients.emplace_back([&, i] { answers[i] = post("/v1/basic-info", "{}"); });
+    for (auto &t : clients) t.join();
+    int served = 0, busy = 0;
+    for (const HttpResponse &r : answers) {
+        if (r.status == 200) {
+            ++served;
+            EXPECT_EQ(r.parsed(), single);
+        } else {
+            ++busy;
+            EXPECT_EQ(r.status, 503);
+            EXPECT_EQ(r.header("retry-after"), "1");
+            EXPECT_NE(r.parsed()["message"].get<std::string>().find("busy"), std::string::npos);
+        }
+    }
+    EXPECT_GE(served, 1);
+    EXPECT_GE(busy, 1);
+    EXPECT_EQ(takeTrace().size(), singleSent.size() * static_cast<std::size_t>(served));
+}
+
+TEST_F(QueueTest, ClientThatLeavesWhileWaitingGetsNoCardOperation) {
+    learnSingleRead();
+    reader()->setReportDelay(3ms);
+    std::thread first([&] { post("/v1/basic-info", "{}"); });
+    // Wait until the first read is under way, then queue a second one and
+    // hang up before its turn.
+    for (int i = 0; i < 200 && reader()->trace().empty(); ++i) std::this_thread::sleep_for(5ms);
+    int fd = connectTo(port);
+    ASSERT_GE(fd, 0);
+    sendAll(fd, request("POST", "/v1/basic-info", "{}"));
+    for (int i = 0; i < 400 && server->waiting() == 0; ++i) std::this_thread::sleep_for(1ms);
+    ASSERT_EQ(server->waiting(), 1);
+    close(fd);
+    first.join();
+    // The second request's turn comes after the first read.
+    for (int i = 0; i < 400 && logText().find("client left") == std::string::npos; ++i)
+        std::this_thread::sleep_for(5ms);
+    EXPECT_NE(logText().find("client left before its turn; not started"), std::string::npos);
+    EXPECT_EQ(takeTrace(), singleSent);
+    // The reader is left in order for the next client.
+    EXPECT_EQ(post("/v1/basic-info", "{}").parsed(), single);
+}
+
+TEST_F(QueueTest, ClientThatLeavesDuringACallLeavesTheReaderInOrder) {
+    learnSingleRead();
+    reader()->setReportDelay(2ms);
+    int fd = connectTo(port);
+    ASSERT_GE(fd, 0);
+    sendAll(fd, request("POST", "/v1/basic-info", "{}"));
+    for (int i = 0; i < 200 && reader()->trace().empty(); ++i) std::this_thread::sleep_for(5ms);
+    close(fd);
+    // The call runs to its end; the next one reads as usual.
+    EXPECT_EQ(post("/v1/basic-info", "{}").parsed(), single);
+    std::vector<std::string> sent = takeTrace();
+    ASSERT_EQ(sent.size(), 2 * singleSent.size());
+    EXPECT_TRUE(std::equal(singleSent.begin(), singleSent.end(), sent.begin()));
+}
+
+// The queue by itself: arrival order, and the waiting bound.
+TEST(CardQueue, TurnsInArrivalOrderAndBoundedWaiting) {
+    kestreld::CardQueue queue(8, 2s);
+    ASSERT_EQ(queue.acquire(), kestreld::CardQueue::kGranted);
+    std::vector<int> order;
+    std::mutex m;
+    std::vector<std::thread> waiters;
+    for (int i = 0; i < 4; ++i) {
+        waiters.emplace_back([&, i] {
+            kestreld::CardQueue::Turn turn(queue);
+            std::lock_guard<std::mutex> lock(m);
+            order.push_back(i);
+        });
+        while (queue.waiting() != i + 1) std::this_thread::sleep_for(1ms);
+    }
+    queue.release();
+    for (auto &t : waiters) t.join();
+    EXPECT_EQ(order, (std::vector<int>{0, 1, 2, 3}));
+
+    kestreld::CardQueue small(1, 50ms);
+    ASSERT_EQ(small.acquire(), kestreld::CardQueue::kGranted);
+    std::thread waiter([&] { EXPECT_EQ(small.acquire(), kestreld::CardQueue::kTimedOut); });
+    while (small.waiting() != 1) std::this_thread::sleep_for(1ms);
+    EXPECT_EQ(small.acquire(), kestreld::CardQueue::kQueueFull);
+    waiter.join();
+    EXPECT_EQ(small.waiting(), 0);
+    small.release();
+}
+
+}  // namespace
+}  // namespace kestreldtest
