@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdarg>
 #include <cstring>
+#include <functional>
 
 #include <microhttpd.h>
 #include <nlohmann/json.hpp>
@@ -135,7 +136,7 @@ void requestCompleted(void *, MHD_Connection *, void **state, MHD_RequestTermina
 }  // namespace
 
 Server::Server(const Config &config, ServiceLog &log)
-    : config_(config), log_(log), queue_(config.queueLength, std::chrono::milliseconds(config.queueWaitMs)) {}
+    : config_(config), log_(log), worker_(config.queueLength, std::chrono::milliseconds(config.queueWaitMs)) {}
 
 Server::~Server() { stop(); }
 
@@ -332,34 +333,39 @@ int Server::runOperation(MHD_Connection *c, Request &rq) {
     if (changesCard) log_.line(std::string("request: ") + e.name + " (changes the card) from " + who);
 
     CallResult result;
-    {
-        CardQueue::Turn turn(queue_);
-        if (turn.admission() != CardQueue::kGranted) {
-            rq.answered = true;
-            std::string body = errorBody(MHD_HTTP_SERVICE_UNAVAILABLE,
-                                         "busy: the reader is serving other requests; try again");
-            MHD_Response *r = MHD_create_response_from_buffer(body.size(), body.data(), MHD_RESPMEM_MUST_COPY);
-            if (!r) return MHD_NO;
-            MHD_add_response_header(r, "Retry-After", "1");
-            MHD_add_response_header(r, MHD_HTTP_HEADER_CONTENT_TYPE, "application/json; charset=utf-8");
-            MHD_add_response_header(r, MHD_HTTP_HEADER_CACHE_CONTROL, "no-store");
-            MHD_add_response_header(r, MHD_HTTP_HEADER_VARY, "Origin");
-            if (!rq.origin.empty()) MHD_add_response_header(r, "Access-Control-Allow-Origin", rq.origin.c_str());
-            MHD_Result ok = MHD_queue_response(c, MHD_HTTP_SERVICE_UNAVAILABLE, r);
-            MHD_destroy_response(r);
-            logRequest(rq, MHD_HTTP_SERVICE_UNAVAILABLE,
-                       turn.admission() == CardQueue::kQueueFull ? "queue full" : "waited too long");
-            return ok;
-        }
-        // A client that gave up while waiting gets no card operation.
-        if (clientGone(c)) {
-            logRequest(rq, 0, "client left before its turn; not started");
-            return MHD_NO;
-        }
+    std::chrono::steady_clock::duration callTime{};
+    // A client that gave up while waiting gets no card operation.
+    const std::function<bool()> wanted = [c] { return !clientGone(c); };
+    const std::function<void()> job = [&] {
+        const auto callStarted = std::chrono::steady_clock::now();
         result = runEndpoint(e, params);
+        callTime = std::chrono::steady_clock::now() - callStarted;
+    };
+    const CardWorker::Outcome outcome = worker_.run(wanted, job);
+    if (outcome == CardWorker::kAbandoned) {
+        logRequest(rq, 0, "client left before its turn; not started");
+        return MHD_NO;
+    }
+    if (outcome != CardWorker::kDone) {
+        rq.answered = true;
+        std::string body = errorBody(MHD_HTTP_SERVICE_UNAVAILABLE, "busy: the reader is serving other requests; try again");
+        MHD_Response *r = MHD_create_response_from_buffer(body.size(), body.data(), MHD_RESPMEM_MUST_COPY);
+        if (!r) return MHD_NO;
+        MHD_add_response_header(r, "Retry-After", "1");
+        MHD_add_response_header(r, MHD_HTTP_HEADER_CONTENT_TYPE, "application/json; charset=utf-8");
+        MHD_add_response_header(r, MHD_HTTP_HEADER_CACHE_CONTROL, "no-store");
+        MHD_add_response_header(r, MHD_HTTP_HEADER_VARY, "Origin");
+        if (!rq.origin.empty()) MHD_add_response_header(r, "Access-Control-Allow-Origin", rq.origin.c_str());
+        MHD_Result ok = MHD_queue_response(c, MHD_HTTP_SERVICE_UNAVAILABLE, r);
+        MHD_destroy_response(r);
+        logRequest(rq, MHD_HTTP_SERVICE_UNAVAILABLE, outcome == CardWorker::kQueueFull ? "queue full" : "waited too long");
+        return ok;
     }
     if (changesCard) log_.line(std::string("done: ") + e.name + " from " + who + ", code " + std::to_string(result.code));
-    logRequest(rq, MHD_HTTP_OK, "code " + std::to_string(result.code));
+    char call[64];
+    snprintf(call, sizeof call, "code %ld, library %.1f ms", result.code,
+             std::chrono::duration<double, std::milli>(callTime).count());
+    logRequest(rq, MHD_HTTP_OK, call);
     return reply(c, rq, MHD_HTTP_OK, dumpJson(resultJson(e, result)), "application/json; charset=utf-8");
 }
 

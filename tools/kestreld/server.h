@@ -6,7 +6,7 @@
 #include <atomic>
 #include <string>
 
-#include "card_queue.h"
+#include "card_worker.h"
 #include "config.h"
 #include "service_log.h"
 
@@ -32,7 +32,7 @@ public:
     int port() const { return port_; }
     bool ipv6() const { return daemon6_ != nullptr; }
     // Requests waiting for the reader now.
-    int waiting() { return queue_.waiting(); }
+    int waiting() { return worker_.waiting(); }
 
     // Handler of every request (libmicrohttpd's access handler).
     int handle(MHD_Connection *connection, const char *url, const char *method, const char *uploadData,
@@ -51,10 +51,12 @@ private:
 
     Config config_;
     ServiceLog &log_;
-    CardQueue queue_;
     int port_ = 0;
     MHD_Daemon *daemon4_ = nullptr;
     MHD_Daemon *daemon6_ = nullptr;
+    // The destructor stops the daemons (and so every request that waits
+    // for the worker) before the worker goes.
+    CardWorker worker_;
 };
 
 }  // namespace kestreld
