@@ -189,16 +189,13 @@ int Server::handle(MHD_Connection *c, const char *url, const char *method, const
         rq->path = url;
         return checkHeaders(c, url, method, *rq);
     }
-    if (rq->answered) {
-        *uploadSize = 0;  // the rest of a refused body is dropped
-        return MHD_YES;
-    }
     if (*uploadSize != 0) {
-        // A body without a declared length (chunked) that outgrows the
-        // bound is read on and dropped, so that the client gets its answer,
-        // but only so far: past that the connection is closed.
-        if (rq->tooLarge || rq->body.size() + *uploadSize > kMaxBody) {
-            rq->tooLarge = true;
+        // The body of a refused request, and a body without a declared
+        // length (chunked) that outgrows the bound, are read on and
+        // dropped, so that the client gets its answer, but only so far:
+        // past that the connection is closed.
+        if (rq->answered || rq->tooLarge || rq->body.size() + *uploadSize > kMaxBody) {
+            rq->tooLarge = !rq->answered;
             rq->dropped += *uploadSize;
             *uploadSize = 0;
             return rq->dropped > kMaxDropped ? MHD_NO : MHD_YES;
@@ -207,6 +204,7 @@ int Server::handle(MHD_Connection *c, const char *url, const char *method, const
         *uploadSize = 0;
         return MHD_YES;
     }
+    if (rq->answered) return MHD_YES;
     if (rq->tooLarge)
         return refuse(c, *rq, MHD_HTTP_CONTENT_TOO_LARGE,
                       "the request body is larger than " + std::to_string(kMaxBody) + " bytes");
@@ -347,19 +345,10 @@ int Server::runOperation(MHD_Connection *c, Request &rq) {
         return MHD_NO;
     }
     if (outcome != CardWorker::kDone) {
-        rq.answered = true;
-        std::string body = errorBody(MHD_HTTP_SERVICE_UNAVAILABLE, "busy: the reader is serving other requests; try again");
-        MHD_Response *r = MHD_create_response_from_buffer(body.size(), body.data(), MHD_RESPMEM_MUST_COPY);
-        if (!r) return MHD_NO;
-        MHD_add_response_header(r, "Retry-After", "1");
-        MHD_add_response_header(r, MHD_HTTP_HEADER_CONTENT_TYPE, "application/json; charset=utf-8");
-        MHD_add_response_header(r, MHD_HTTP_HEADER_CACHE_CONTROL, "no-store");
-        MHD_add_response_header(r, MHD_HTTP_HEADER_VARY, "Origin");
-        if (!rq.origin.empty()) MHD_add_response_header(r, "Access-Control-Allow-Origin", rq.origin.c_str());
-        MHD_Result ok = MHD_queue_response(c, MHD_HTTP_SERVICE_UNAVAILABLE, r);
-        MHD_destroy_response(r);
         logRequest(rq, MHD_HTTP_SERVICE_UNAVAILABLE, outcome == CardWorker::kQueueFull ? "queue full" : "waited too long");
-        return ok;
+        return reply(c, rq, MHD_HTTP_SERVICE_UNAVAILABLE,
+                     errorBody(MHD_HTTP_SERVICE_UNAVAILABLE, "busy: the reader is serving other requests; try again"),
+                     "application/json; charset=utf-8");
     }
     if (changesCard) log_.line(std::string("done: ") + e.name + " from " + who + ", code " + std::to_string(result.code));
     char call[64];
@@ -395,6 +384,7 @@ int Server::reply(MHD_Connection *c, Request &rq, unsigned status, const std::st
         }
     }
     if (status == MHD_HTTP_METHOD_NOT_ALLOWED) MHD_add_response_header(r, "Allow", kAllowedMethods);
+    if (status == MHD_HTTP_SERVICE_UNAVAILABLE) MHD_add_response_header(r, "Retry-After", "1");
     MHD_Result ok = MHD_queue_response(c, status, r);
     MHD_destroy_response(r);
     if (rq.method == MHD_HTTP_METHOD_OPTIONS && status == MHD_HTTP_NO_CONTENT) logRequest(rq, status, "");
