@@ -46,6 +46,8 @@ port_of() {
 }
 
 # The page's origin: a kestreld without a reader.
+: >"$tmp/page.out"
+: >"$tmp/service.out"
 "$build/kestreld" --no-config --port 0 --log-file "$tmp/page-service.log" >"$tmp/page.out" 2>&1 &
 pids="$pids $!"
 page_port=$(port_of "$tmp/page.out") || fail "the page's kestreld did not start"

@@ -9,6 +9,7 @@ build=$1
 readme=$2
 command -v curl >/dev/null || { echo "curl is not installed (scripts/deps installs it)"; exit 77; }
 tmp=$(mktemp -d)
+: >"$tmp/out"
 "$build/vreader" -- "$build/kestreld" --no-config --port 0 >"$tmp/out" 2>"$tmp/log" &
 vreader_pid=$!
 cleanup() {
