@@ -120,13 +120,15 @@ TEST(CardWorker, TurnsInArrivalOrderOnOneThread) {
     std::shared_future<void> released = release.get_future().share();
     const std::function<bool()> yes = [] { return true; };
     std::thread::id first;
+    std::atomic<bool> started{false};
     std::thread blocker([&] {
         worker.run(yes, [&] {
             first = std::this_thread::get_id();
+            started = true;
             released.wait();
         });
     });
-    while (worker.waiting() != 0 || first == std::thread::id()) std::this_thread::sleep_for(1ms);
+    while (!started) std::this_thread::sleep_for(1ms);
     std::vector<int> order;
     std::vector<std::thread> waiters;
     std::vector<std::thread::id> ran(4);
@@ -149,7 +151,7 @@ TEST(CardWorker, BoundsAndAbandonedJobs) {
     std::promise<void> release;
     std::shared_future<void> released = release.get_future().share();
     const std::function<bool()> yes = [] { return true; };
-    bool started = false;
+    std::atomic<bool> started{false};
     std::thread blocker([&] { worker.run(yes, [&] { started = true; released.wait(); }); });
     while (!started) std::this_thread::sleep_for(1ms);
     bool ran = false;

@@ -10,11 +10,18 @@ namespace {
 
 const char kReplacement[] = "\xEF\xBF\xBD";  // U+FFFD
 
-// One converter per thread, opened on first use; (iconv_t)-1 when the
-// system has no GB18030 converter.
+// One converter per thread, opened on first use and closed when the
+// thread ends; (iconv_t)-1 when the system has no GB18030 converter.
+struct Converter {
+    iconv_t cd = iconv_open("UTF-8", "GB18030");
+    ~Converter() {
+        if (cd != reinterpret_cast<iconv_t>(-1)) iconv_close(cd);
+    }
+};
+
 iconv_t converter() {
-    thread_local iconv_t cd = iconv_open("UTF-8", "GB18030");
-    return cd;
+    thread_local Converter c;
+    return c.cd;
 }
 
 }  // namespace
