@@ -164,6 +164,11 @@ TEST(CardWorker, BoundsAndAbandonedJobs) {
     blocker.join();
     EXPECT_EQ(worker.run([] { return false; }, [&] { ran = true; }), kestreld::CardWorker::kAbandoned);
     EXPECT_FALSE(ran);
+
+    // A request that finds the worker free is served, however short the
+    // allowed wait.
+    kestreld::CardWorker instant(1, 0ms);
+    for (int i = 0; i < 50; ++i) EXPECT_EQ(instant.run(yes, [] {}), kestreld::CardWorker::kDone);
 }
 
 }  // namespace

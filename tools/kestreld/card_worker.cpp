@@ -23,11 +23,15 @@ CardWorker::Outcome CardWorker::run(const std::function<bool()> &wanted, const s
     waiting_.push_back(&j);
     changed_.notify_all();
     const auto deadline = std::chrono::steady_clock::now() + maxWait_;
-    if (!changed_.wait_until(lock, deadline, [&] { return j.state != Job::kWaiting; })) {
+    // The bound is on waiting behind other requests: a job that is next
+    // while the worker is free is about to be taken, however late.
+    if (!changed_.wait_until(lock, deadline, [&] { return j.state != Job::kWaiting; }) &&
+        (busy_ || waiting_.front() != &j)) {
         waiting_.erase(std::find(waiting_.begin(), waiting_.end(), &j));
+        changed_.notify_all();
         return kTimedOut;
     }
-    // Taken by the worker: it runs to its end.
+    // Taken (or about to be) by the worker: it runs to its end.
     changed_.wait(lock, [&] { return j.state == Job::kFinished || j.state == Job::kDropped; });
     return j.state == Job::kFinished ? kDone : kAbandoned;
 }
@@ -45,11 +49,14 @@ void CardWorker::loop() {
         Job *j = waiting_.front();
         waiting_.pop_front();
         j->state = Job::kRunning;
+        busy_ = true;
+        changed_.notify_all();
         lock.unlock();
         const bool wanted = (*j->wanted)();
         if (wanted) (*j->job)();
         lock.lock();
         j->state = wanted ? Job::kFinished : Job::kDropped;
+        busy_ = false;
         changed_.notify_all();
     }
 }

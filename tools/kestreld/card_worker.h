@@ -55,6 +55,7 @@ private:
     std::mutex mutex_;
     std::condition_variable changed_;
     std::deque<Job *> waiting_;
+    bool busy_ = false;  // the worker is running a job
     bool stopping_ = false;
     std::thread thread_;
 };

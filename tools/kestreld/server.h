@@ -3,7 +3,6 @@
 // endpoints one card operation at a time.
 #pragma once
 
-#include <atomic>
 #include <string>
 
 #include "card_worker.h"
