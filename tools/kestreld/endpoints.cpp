@@ -131,13 +131,13 @@ bool setCardType(const json &v, Params &p, std::string &error) {
     return true;
 }
 
-struct ParamSpec {
+struct ParamRule {
     unsigned bit;
     const char *name;
     bool (*set)(const json &, Params &, std::string &);
 };
 
-const ParamSpec kParamSpecs[] = {
+const ParamRule kParamRules[] = {
     {kParamCardType, "cardType", setCardType},
 };
 
@@ -171,14 +171,14 @@ const Endpoint *findEndpoint(const std::string &path) {
 
 bool parseParams(const Endpoint &endpoint, const json &body, Params &params, std::string &error) {
     for (auto it = body.begin(); it != body.end(); ++it) {
-        const ParamSpec *spec = nullptr;
-        for (const ParamSpec &s : kParamSpecs)
-            if ((endpoint.params & s.bit) && it.key() == s.name) spec = &s;
-        if (!spec) {
+        const ParamRule *rule = nullptr;
+        for (const ParamRule &s : kParamRules)
+            if ((endpoint.params & s.bit) && it.key() == s.name) rule = &s;
+        if (!rule) {
             error = "unknown field '" + it.key() + "' for " + endpoint.name;
             return false;
         }
-        if (!spec->set(it.value(), params, error)) return false;
+        if (!rule->set(it.value(), params, error)) return false;
     }
     return true;
 }
