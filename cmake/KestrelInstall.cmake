@@ -9,6 +9,8 @@
 #                and the CMake package kestrel::kestrel
 #   tools        readertest and its man page
 #   vreader      vreader and its man page
+#   kestreld     the local card service, its man page, systemd user unit
+#                and example configuration
 # GNUInstallDirs picks the multiarch library directory (lib/<triplet>) for
 # the prefix /usr only in native builds; a cross build names its triplet.
 if(CMAKE_CROSSCOMPILING AND CMAKE_LIBRARY_ARCHITECTURE AND NOT DEFINED CMAKE_INSTALL_LIBDIR
@@ -88,6 +90,26 @@ if(TARGET readertest)
   install(FILES ${CMAKE_CURRENT_BINARY_DIR}/man/readertest.1.gz
     DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT tools)
   add_dependencies(kestrel_installables readertest)
+endif()
+# kestreld, the local card service, exists when its libraries were found:
+# the program, its man page, the systemd user unit and an example
+# configuration, in a package of its own.
+if(TARGET kestreld)
+  set(_out ${CMAKE_CURRENT_BINARY_DIR}/man/kestreld.8.gz)
+  add_custom_command(OUTPUT ${_out}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_CURRENT_BINARY_DIR}/man
+    COMMAND gzip -9 -n -c ${PROJECT_SOURCE_DIR}/man/kestreld.8 > ${_out}
+    DEPENDS ${PROJECT_SOURCE_DIR}/man/kestreld.8
+    VERBATIM)
+  add_custom_target(kestreld_manpage ALL DEPENDS ${_out})
+  configure_file(${_kestrel_pkg}/kestreld.service.in ${CMAKE_CURRENT_BINARY_DIR}/kestreld.service @ONLY)
+  install(TARGETS kestreld RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT kestreld)
+  install(FILES ${_out} DESTINATION ${CMAKE_INSTALL_MANDIR}/man8 COMPONENT kestreld)
+  install(FILES ${CMAKE_CURRENT_BINARY_DIR}/kestreld.service
+    DESTINATION lib/systemd/user COMPONENT kestreld)
+  install(FILES ${_kestrel_pkg}/kestreld.conf
+    DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/kestreld RENAME kestreld.conf.example COMPONENT kestreld)
+  add_dependencies(kestrel_installables kestreld kestreld_manpage)
 endif()
 # vreader exists when the tests (or benchmarks) are built.  It needs
 # umockdev's libraries at run time, so it has a package of its own.

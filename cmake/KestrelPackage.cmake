@@ -3,6 +3,8 @@
 #   libkestrel       the library, its udev rule, header, pkg-config file,
 #                    CMake package, readertest and its man page
 #   kestrel-vreader  the virtual reader and its man page
+#   kestreld         the local card service, its man page, systemd user unit
+#                    and example configuration
 #
 # vreader has a package of its own because it needs umockdev (its library
 # and the LD_PRELOAD library that fakes the USB bus), which has no business
@@ -46,6 +48,18 @@ vreader runs any program against a simulated USB card reader of vendor
 163C on a bus faked by umockdev, so that host applications can be
 developed and tested without hardware.")
 
+# The local card service has a package of its own: it listens on the
+# loopback interface, which a terminal whose host application loads the
+# library itself does not need.
+set(CPACK_DEBIAN_KESTRELD_PACKAGE_NAME kestreld)
+set(CPACK_DEBIAN_KESTRELD_PACKAGE_SECTION misc)
+set(CPACK_DEBIAN_KESTRELD_DESCRIPTION
+"local card service for browser-based host systems
+kestreld owns the card reader and offers the operations of libkestrel as
+JSON over HTTP on 127.0.0.1 and ::1, to host systems that run in a web
+browser, with a demonstration page.  Only configured web origins get in;
+operations that change the card are off unless enabled.")
+
 # Dependencies: read from the binaries by dpkg-shlibdeps when it is there;
 # the preload library that vreader puts under its child comes from the
 # umockdev package, which no binary links.
@@ -58,6 +72,11 @@ else()
   set(CPACK_DEBIAN_VREADER_PACKAGE_DEPENDS
       "libc6, libgcc-s1, libstdc++6, libglib2.0-0, libumockdev0, umockdev")
 endif()
+# dpkg-shlibdeps cannot see libkestrel.so.1 in the other package: kestreld
+# names its dependencies itself.
+set(CPACK_DEBIAN_KESTRELD_PACKAGE_SHLIBDEPS OFF)
+set(CPACK_DEBIAN_KESTRELD_PACKAGE_DEPENDS
+    "libkestrel (= ${PROJECT_VERSION}), libc6 (>= 2.34), libgcc-s1 (>= 3.0), libstdc++6 (>= 12), libmicrohttpd12 (>= 0.9.75)")
 if(CMAKE_CROSSCOMPILING)
   if(CMAKE_SYSTEM_PROCESSOR MATCHES "^(aarch64|arm64)$")
     set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE arm64)
@@ -70,8 +89,10 @@ include(CPack)
 
 cpack_add_component_group(library DISPLAY_NAME "libkestrel")
 cpack_add_component_group(vreader DISPLAY_NAME "kestrel-vreader")
+cpack_add_component_group(kestreld DISPLAY_NAME "kestreld")
 cpack_add_component(runtime GROUP library)
 cpack_add_component(udev GROUP library)
 cpack_add_component(development GROUP library)
 cpack_add_component(tools GROUP library)
 cpack_add_component(vreader GROUP vreader)
+cpack_add_component(kestreld GROUP kestreld)

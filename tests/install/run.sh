@@ -38,7 +38,7 @@ check() {  # description, command...
 # Every component into the prefix, except the udev rule: its directory is
 # absolute (udev reads no other), so it goes into a staging root instead
 # of this machine's /usr/lib/udev.
-for component in runtime development tools vreader Unspecified; do
+for component in runtime development tools vreader kestreld Unspecified; do
     cmake --install "$build" --prefix "$prefix" --component $component >"$tmp/install.log" 2>&1 ||
         { cat "$tmp/install.log"; fail "install of component $component"; }
 done
@@ -70,6 +70,12 @@ check "vreader(1) installed" test -f "$prefix/share/man/man1/vreader.1.gz"
 if [ -f "$build/readertest" ]; then
     check "readertest installed" test -x "$prefix/bin/readertest"
     check "readertest(1) installed" test -f "$prefix/share/man/man1/readertest.1.gz"
+fi
+if [ -f "$build/kestreld" ]; then
+    check "kestreld installed" test -x "$prefix/bin/kestreld"
+    check "kestreld(8) installed" test -f "$prefix/share/man/man8/kestreld.8.gz"
+    check "kestreld user unit names the installed program" \
+        grep -qx "ExecStart=.*/bin/kestreld" "$prefix/lib/systemd/user/kestreld.service"
 fi
 if [ "$hardening" = 1 ]; then
     for elf in "$libdir/libkestrel.so.1" "$prefix"/bin/*; do

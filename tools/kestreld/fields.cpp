@@ -1,0 +1,89 @@
+#include "fields.h"
+
+#include <vector>
+
+#include "text.h"
+
+namespace kestreld {
+
+namespace {
+
+using json = nlohmann::ordered_json;
+
+json named(const std::vector<std::string> &values, const std::vector<const char *> &names) {
+    json fields = json::object();
+    for (std::size_t i = 0; i < names.size() && i < values.size(); ++i)
+        if (names[i]) fields[names[i]] = values[i];
+    return fields;
+}
+
+// Bytes of the first n characters of a UTF-8 text.
+std::size_t characterBytes(const std::string &text, std::size_t n) {
+    std::size_t at = 0;
+    for (; at < text.size() && n > 0; --n)
+        do ++at;
+        while (at < text.size() && (static_cast<unsigned char>(text[at]) & 0xC0) == 0x80);
+    return at;
+}
+
+// A validity period: the two 8-character dates run together (the second
+// may be a word, such as "长期").
+void splitValidity(json &fields, const std::string &validity) {
+    std::size_t cut = characterBytes(validity, 8);
+    fields["validFrom"] = validity.substr(0, cut);
+    fields["validTo"] = validity.substr(cut);
+}
+
+}  // namespace
+
+json decodeBasicInfo(const std::string &text) {
+    std::vector<std::string> f = splitFields(text, '|');
+    // A device number that starts with a NUL byte ends the text after the
+    // tenth field.
+    if (f.size() == 10) f.emplace_back();
+    if (f.size() != 11) return nullptr;
+    return named(f, {"region", "socialSecurityNumber", "cardNumber", "cardId", "name", "atr", "version",
+                     "issueDate", "expiryDate", "terminalNumber", "deviceNumber"});
+}
+
+json decodeIdentityCard(const std::string &text) {
+    if (text.empty()) return json{{"kind", "other"}};
+    std::vector<std::string> f = splitFields(text, '|');
+    if (f.size() != 10 || !f[0].empty()) return nullptr;
+    json fields = named(f, {nullptr, "name", "sex", "ethnicGroup", "birthDate", "address", "idNumber",
+                            "validFrom", "validTo", "authority"});
+    fields["kind"] = "resident";
+    return fields;
+}
+
+json decodeIdentityCardAnyKind(const std::string &text) {
+    std::vector<std::string> f = splitFields(text, '^');
+    json fields;
+    if (f.size() == 10) {
+        fields = named(f, {"cardNumber", "sex", "latinName", "nationality", "name", nullptr, "birthDate",
+                           "cardVersion", "authorityCode", nullptr});
+        splitValidity(fields, f[5]);
+        fields["kind"] = "permanent-residence";
+    } else if (f.size() == 9 && f[8].empty()) {
+        // The residence permit's text ends with one more "^".
+        fields = named(f, {"idNumber", "name", "passNumber", "sex", "birthDate", "address", "authority"});
+        splitValidity(fields, f[7]);
+        fields["kind"] = "residence-permit";
+    } else if (f.size() == 9) {
+        fields = named(f, {"idNumber", "name", nullptr, "sex", "ethnicGroup", "birthDate", "address", "authority"});
+        splitValidity(fields, f[8]);
+        fields["kind"] = "resident";
+    } else {
+        return nullptr;
+    }
+    return fields;
+}
+
+json decodeBankNumber(const std::string &text) { return json{{"accountNumber", text}}; }
+
+json decodeLibraryInfo(const std::string &text) {
+    std::size_t end = text.find_last_not_of(' ');
+    return json{{"info", end == std::string::npos ? "" : text.substr(0, end + 1)}};
+}
+
+}  // namespace kestreld
