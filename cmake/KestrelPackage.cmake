@@ -2,7 +2,8 @@
 #
 #   libkestrel       the library, its udev rule, header, pkg-config file,
 #                    CMake package, readertest and its man page
-#   kestrel-vreader  the virtual reader and its man page
+#   kestrel-vreader  the virtual reader and the software security module,
+#                    with their man pages
 #
 # vreader has a package of its own because it needs umockdev (its library
 # and the LD_PRELOAD library that fakes the USB bus), which has no business
@@ -44,7 +45,9 @@ set(CPACK_DEBIAN_VREADER_DESCRIPTION
 "virtual card reader for libkestrel
 vreader runs any program against a simulated USB card reader of vendor
 163C on a bus faked by umockdev, so that host applications can be
-developed and tested without hardware.")
+developed and tested without hardware.  vreader-hsm answers the library's
+requests to the host's hardware security module in software, with the
+keys of the virtual reader's cards.")
 
 # Dependencies: read from the binaries by dpkg-shlibdeps when it is there;
 # the preload library that vreader puts under its child comes from the
