@@ -114,9 +114,13 @@ long hsmIdentify(long handle, HsmCardInfo *fields, char *out);
 // checks, the reader and the card, and the identity check.
 long hsmStep1Card(int iType, char *cardInfo, bool versionRequired, char *out, long *handle);
 
-// Fetches the card's challenge (HsmExterAuthStep1) and writes the
-// challenge block into out: the algorithm field ("%02x" of m_usercardAlg),
-// the key address (4 upper-case digits), random part 1 and part 2.
+// Writes the challenge block of the 16 bytes of HsmExterAuthStep1 into
+// out: the algorithm field ("%02x" of m_usercardAlg), the key address (4
+// upper-case digits), random part 1 (bytes 0-7) and part 2 (bytes 8-15).
+void hsmChallengeText(const unsigned char *random, unsigned keyAddress, char *out);
+
+// Fetches the card's challenge (HsmExterAuthStep1) and writes its
+// challenge block.
 long hsmChallengeBlock(long handle, unsigned keyAddress, char *out);
 
 // Ends a successful Step 1: the sequence is open on handle, the out-para
@@ -133,9 +137,12 @@ long hsmFail(long handle, long code, char *out);
 // True for exactly `digits` hexadecimal digits (either case).
 bool hsmHexField(const char *text, unsigned digits);
 
-// The module's cryptogram for the pending challenge: 32 hexadecimal digits
-// (-14 otherwise, before anything reaches the card), sent with key
-// identifier mKeys[0].
+// 0 for a module cryptogram of 32 hexadecimal digits (checkHSMKey, and
+// the digits themselves), else -14.  Nothing is written or closed.
+long hsmCheckCryptogram(char *cryptogram);
+
+// The module's cryptogram for the pending challenge, checked (-14 before
+// anything reaches the card) and sent with key identifier mKeys[0].
 long hsmAuthenticate(long handle, char *cryptogram, char *out);
 
 // Appends the algorithm field ("%02x" of m_usercardAlg, "|") to text.

@@ -53,8 +53,7 @@ extern "C" long iReadCardBas_HSM_Step2(char *pHsmData, char *pOutInfo) {
     if (memcmp(expected, des, sizeof expected) != 0) return hsmFail(handle, kErrInternalAuth, pOutInfo);
 
     if (fields[1][0] != '\0') {
-        if (checkHSMKey(fields[1]) != 0 || !hsmHexField(fields[1], kHsmCryptogramDigits))
-            return hsmFail(handle, kErrArgument, pOutInfo);
+        if ((r = hsmCheckCryptogram(fields[1])) != 0) return hsmFail(handle, r, pOutInfo);
         unsigned char cryptogram[kHsmCryptogramDigits / 2];
         CHexToBin(reinterpret_cast<char *>(cryptogram), fields[1], kHsmCryptogramDigits);
         r = HsmExterAuthStep2(handle, kBasicInfoKid, cryptogram, cryptogram + 8, pOutInfo);

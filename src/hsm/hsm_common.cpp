@@ -117,10 +117,7 @@ long hsmStep1Card(int iType, char *cardInfo, bool versionRequired, char *out, lo
     return r;
 }
 
-long hsmChallengeBlock(long handle, unsigned keyAddress, char *out) {
-    unsigned char random[kHsmChallengeSize];
-    long r = HsmExterAuthStep1(handle, reinterpret_cast<char *>(random));
-    if (r != 0) return hsmFail(handle, r, out);
+void hsmChallengeText(const unsigned char *random, unsigned keyAddress, char *out) {
     char text[64];
     int count = 0;
     hsmPackAlgorithm(text, &count);
@@ -129,6 +126,13 @@ long hsmChallengeBlock(long handle, unsigned keyAddress, char *out) {
     hsmPackHex(random + kChallenge, kChallenge, text, &count);
     text[count] = '\0';
     memcpy(out, text, static_cast<size_t>(count) + 1);
+}
+
+long hsmChallengeBlock(long handle, unsigned keyAddress, char *out) {
+    unsigned char random[kHsmChallengeSize];
+    long r = HsmExterAuthStep1(handle, reinterpret_cast<char *>(random));
+    if (r != 0) return hsmFail(handle, r, out);
+    hsmChallengeText(random, keyAddress, out);
     return 0;
 }
 
@@ -155,11 +159,16 @@ long hsmFail(long handle, long code, char *out) {
     return code;
 }
 
-long hsmAuthenticate(long handle, char *cryptogram, char *out) {
-    // A cryptogram that is not hexadecimal is refused here: sent on, it
+long hsmCheckCryptogram(char *cryptogram) {
+    // A cryptogram that is not hexadecimal is refused too: sent on, it
     // would cost the card key one of its tries.
     long r = checkHSMKey(cryptogram);
     if (r == 0 && !hsmHexField(cryptogram, kHsmCryptogramDigits)) r = kErrArgument;
+    return r;
+}
+
+long hsmAuthenticate(long handle, char *cryptogram, char *out) {
+    long r = hsmCheckCryptogram(cryptogram);
     if (r != 0) return hsmFail(handle, r, out);
     unsigned char bytes[kHsmCryptogramDigits / 2];
     CHexToBin(reinterpret_cast<char *>(bytes), cryptogram, kHsmCryptogramDigits);

@@ -82,7 +82,9 @@ Exit vreaderHsm(std::vector<std::string> args, const std::string &input = "") {
     }
     close(out[1]);
     close(in[0]);
-    if (!input.empty()) EXPECT_EQ(write(in[1], input.data(), input.size()), static_cast<ssize_t>(input.size()));
+    if (!input.empty()) {
+        EXPECT_EQ(write(in[1], input.data(), input.size()), static_cast<ssize_t>(input.size()));
+    }
     close(in[1]);
     Exit r{-1, ""};
     char buf[1024];
