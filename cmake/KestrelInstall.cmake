@@ -8,7 +8,7 @@
 #   development  kestrel/kestrel.h, the libkestrel.so link, libkestrel.pc
 #                and the CMake package kestrel::kestrel
 #   tools        readertest and its man page
-#   vreader      vreader and its man page
+#   vreader      vreader and vreader-hsm with their man pages
 #   kestreld     the local card service, its man page, systemd user unit
 #                and example configuration
 # GNUInstallDirs picks the multiarch library directory (lib/<triplet>) for
@@ -69,7 +69,7 @@ install(FILES ${_kestrel_pkg}/70-kestrel.rules
 # -- tools and their man pages --------------------------------------------------
 # Man pages are installed gzip-compressed, as distributions ship them.
 set(_kestrel_man_outputs)
-foreach(page readertest vreader)
+foreach(page readertest vreader vreader-hsm)
   set(_out ${CMAKE_CURRENT_BINARY_DIR}/man/${page}.1.gz)
   add_custom_command(OUTPUT ${_out}
     COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_CURRENT_BINARY_DIR}/man
@@ -118,6 +118,12 @@ if(TARGET vreader)
   install(FILES ${CMAKE_CURRENT_BINARY_DIR}/man/vreader.1.gz
     DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT vreader)
   add_dependencies(kestrel_installables vreader)
+endif()
+if(TARGET vreader-hsm)
+  install(TARGETS vreader-hsm RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT vreader)
+  install(FILES ${CMAKE_CURRENT_BINARY_DIR}/man/vreader-hsm.1.gz
+    DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT vreader)
+  add_dependencies(kestrel_installables vreader-hsm)
 endif()
 
 # -- install test -----------------------------------------------------------------

@@ -2,7 +2,8 @@
 #
 #   libkestrel       the library, its udev rule, header, pkg-config file,
 #                    CMake package, readertest and its man page
-#   kestrel-vreader  the virtual reader and its man page
+#   kestrel-vreader  the virtual reader and the software security module,
+#                    with their man pages
 #   kestreld         the local card service, its man page, systemd user unit
 #                    and example configuration
 #
@@ -46,7 +47,9 @@ set(CPACK_DEBIAN_VREADER_DESCRIPTION
 "virtual card reader for libkestrel
 vreader runs any program against a simulated USB card reader of vendor
 163C on a bus faked by umockdev, so that host applications can be
-developed and tested without hardware.")
+developed and tested without hardware.  vreader-hsm answers the library's
+requests to the host's hardware security module in software, with the
+keys of the virtual reader's cards.")
 
 # The local card service has a package of its own: it listens on the
 # loopback interface, which a terminal whose host application loads the

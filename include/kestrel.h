@@ -390,6 +390,92 @@ long iReloadPIN(int iType, char *cardInfo, char *out);
 long iUnblockPIN(int iType, char *cardInfo, char *out);
 
 /* ======================================================================
+ * Layer 7: operations whose cryptograms come from the host's HSM
+ *
+ * Each operation runs in two or three calls.  Step 1 opens the reader on
+ * "USB1", prepares the card and writes into out the text that the host
+ * passes to its hardware security module; the host passes the module's
+ * answer to the next step, which continues on the reader that Step 1 left
+ * open.  The last step, and every step that fails, closes the reader.  No
+ * other card call may come between the steps: any card-level call closes
+ * the reader, and a later step then answers -11 (so does a later step
+ * after a failed one).  getHandler() returns the open sequence's reader
+ * handle, -11 when none is open.
+ *
+ * Texts are "|"-terminated fields.  Binary values are upper-case
+ * hexadecimal digits; the module's hexadecimal answers may use either
+ * case, except where a command header is compared (Step 3).  The
+ * algorithm field is the card's algorithm indicator as two lower-case
+ * hexadecimal digits ("01", "02", "03"); a key address field names the
+ * module's key in 4 upper-case hexadecimal digits.
+ *
+ * Challenge block (out of a Step 1 that asks for external
+ * authentication): algorithm|key address|random part 1|random part 2|,
+ * the two parts 16 digits each: the card's second and first challenge.
+ * The module answers with 32 hexadecimal digits, the 16 bytes of
+ * EXTERNAL AUTHENTICATE for the card's last challenge (random part 1).
+ *
+ * cardInfo names the card the operation must act on, as for iReloadPIN:
+ * the card identification code in 32 upper-case hexadecimal digits, "|",
+ * the card number, "|".  Another card gives -22.
+ *
+ * Failures (the code's text in out): -14 for iType outside 1 to 4, a
+ * cardInfo without exactly two "|" (both before the reader is opened), or
+ * a module answer of the wrong length, field count, header or not
+ * hexadecimal (checked before anything is sent to the card); -11 when the
+ * reader cannot be opened or no sequence is open; -22 another card; -21
+ * the card's internal authentication differs from the module's; the
+ * card's refusal of the module's cryptogram as its translated status
+ * (-25536, -25537, -25538 with 2, 1, 0 tries of the key left); the PIN
+ * entry codes as for iReloadPIN.
+ *
+ * out of every step holds KESTREL_HSM_OUT_SIZE bytes, except
+ * iReadCardBas_HSM_Step1 (KESTREL_HSM_CARD_DATA_SIZE) and
+ * iReadCardBas_HSM_Step2 (KESTREL_BASEINFO_SIZE).  logbuf holds each
+ * step's in-para line, then its out-para line on success (none for Step 3)
+ * or the error line.
+ * ====================================================================== */
+#define KESTREL_HSM_OUT_SIZE 100
+#define KESTREL_HSM_CARD_DATA_SIZE 170
+
+/* Basic information with the module checking the card.  Step 1 (card of
+ * a known version) writes
+ *   region|atr|alg|cardId|R2|R1|R4|R3|device|
+ * the issuing-region code (6 digits), the last 13 bytes of the answer to
+ * reset (26 digits), the algorithm indicator in decimal ("%02d"), the card
+ * identification code (32 digits), the two challenges (16 digits each,
+ * second first) over which the card computed its internal authentication,
+ * for a card of version 3 two more challenges (second first; the module's
+ * external authentication answers R4) and otherwise two empty fields, and
+ * the reader's device number (up to its first NUL byte).
+ * Step 2 takes expected|cryptogram|: 32 digits of which the first 16 must
+ * be the card's internal-authentication answer (-21 otherwise), and an
+ * empty field or the 32-digit external authentication with the card's key
+ * 0A; out receives the text of iReadCardBas. */
+long iReadCardBas_HSM_Step1(int iType, char *pOutInfo);
+long iReadCardBas_HSM_Step2(char *pHsmData, char *pOutInfo);
+
+/* PIN reload and unblock.  Step 1 (the same for both) writes the
+ * challenge block with key address 0090.  Step 2 takes the module's
+ * cryptogram; the reload then has the holder type the new PIN twice on
+ * the reader's keypad (-34 when the entries differ).  Step 2 writes
+ *   alg|0173|challenge|header|pin|
+ * the card's fresh 8-byte challenge (16 digits), the header of the
+ * command the module builds over it and the new PIN as typed (an odd
+ * count padded with F; empty for the unblock).  The reload's header is
+ * 8424000114 (16 encrypted bytes) for algorithms 2 and 3 and for a PIN of
+ * more than 12 characters, else 842400010C (8 encrypted bytes); the
+ * unblock's is 8424000004.  Step 3 takes the whole command in hexadecimal:
+ * 842400010C and 24 digits, 8424000114 and 40 digits, 8424000004 and 8
+ * digits; out receives an empty text. */
+long iReloadPIN_HSM_Step1(int iType, char *pCardInfo, char *pOutInfo);
+long iReloadPIN_HSM_Step2(char *pHsmData, char *pOutInfo);
+long iReloadPIN_HSM_Step3(char *pHsmData, char *pOutInfo);
+long iUnblockPIN_HSM_Step1(int iType, char *pCardInfo, char *pOutInfo);
+long iUnblockPIN_HSM_Step2(char *pHsmData, char *pOutInfo);
+long iUnblockPIN_HSM_Step3(char *pHsmData, char *pOutInfo);
+
+/* ======================================================================
  * Layer 8: identity card, bank-card number, card-type probe
  * ====================================================================== */
 

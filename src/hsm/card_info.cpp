@@ -18,6 +18,13 @@ constexpr unsigned kRecordHeader = 2;  // tag and length before the value
 
 }  // namespace
 
+bool acceptableCardInfo(const char *cardInfo) {
+    if (!cardInfo || findcharNum(cardInfo, '|') != 2) return false;
+    const char *first = strchr(cardInfo, '|');
+    const char *second = strchr(first + 1, '|');
+    return first - cardInfo < KESTREL_ROW_SIZE && second - first - 1 < KESTREL_ROW_SIZE;
+}
+
 long checkCardInfo(long handle, char *cardId, char *cardNo) {
     if (!cardId || !cardNo) return kErrArgument;
     unsigned int sw = selectEF05(handle);

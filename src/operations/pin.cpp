@@ -97,16 +97,6 @@ int keypadEntry(long handle, char *pin, int prompt, char *out) {
     return r;
 }
 
-// The new PIN and its repetition, which must agree.
-int newPinTwice(long handle, char *pin, char *out) {
-    char again[kPinTextSize];
-    int r = keypadEntry(handle, pin, kPromptNewPin, out);
-    if (r == 0) r = keypadEntry(handle, again, kPromptNewPinAgain, out);
-    if (r != 0) return r;
-    if (strcmp(pin, again) != 0) return fail(kErrPinRepeat, out);
-    return 0;
-}
-
 // A PIN text that a caller passes: n digits, the last of an even count
 // possibly the padding F; an odd count gets the F.  False for anything
 // else.  text holds kMaxDefaultPin + 1 bytes.
@@ -142,6 +132,15 @@ int sendProtected(long handle, const unsigned char *cmd, unsigned len, char *out
 }
 
 }  // namespace
+
+int newPinTwice(long handle, char *pin, char *out) {
+    char again[kPinTextSize];
+    int r = keypadEntry(handle, pin, kPromptNewPin, out);
+    if (r == 0) r = keypadEntry(handle, again, kPromptNewPinAgain, out);
+    if (r != 0) return r;
+    if (strcmp(pin, again) != 0) return fail(kErrPinRepeat, out);
+    return 0;
+}
 
 int VerifyPIN(long handle, char *out) {
     if (!out) return static_cast<int>(kErrArgument);
@@ -262,15 +261,6 @@ long UnblockPin(long handle, char *out) {
 namespace {
 
 using PinOperation = long (*)(long handle, char *out);
-
-// A card-info text the PIN calls accept: exactly two "|", and each field
-// short enough for its row (a longer one would be compared cut short).
-bool acceptableCardInfo(const char *cardInfo) {
-    if (!cardInfo || findcharNum(cardInfo, '|') != 2) return false;
-    const char *first = strchr(cardInfo, '|');
-    const char *second = strchr(first + 1, '|');
-    return first - cardInfo < KESTREL_ROW_SIZE && second - first - 1 < KESTREL_ROW_SIZE;
-}
 
 // The course of an exported PIN call: the in-para line, the argument
 // checks, the reader, the card with its application and (for a call that

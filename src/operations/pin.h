@@ -40,6 +40,11 @@ int VerifyDefaultPIN(long handle, char pinLen, char *pin, char *out);
 // N次"), -52.
 int changePIN(long handle, char *out);
 
+// The new PIN (kPinTextSize bytes) typed on the keypad, then typed again:
+// 0, the keypad's failure with its text in out, or -34 when the two
+// entries differ.  The initial PIN is accepted.
+int newPinTwice(long handle, char *pin, char *out);
+
 // Sets a new PIN (typed twice on the keypad) with a command that the PSAM
 // encrypts and authenticates, after authenticating the terminal with the
 // card's key 06.  Needs the PSAM powered.  Empty text on success.

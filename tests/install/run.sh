@@ -67,6 +67,8 @@ check "soname is libkestrel.so.1" \
 check "CMake package installed" test -f "$libdir/cmake/kestrel/kestrelConfig.cmake"
 check "vreader installed" test -x "$prefix/bin/vreader"
 check "vreader(1) installed" test -f "$prefix/share/man/man1/vreader.1.gz"
+check "vreader-hsm installed" test -x "$prefix/bin/vreader-hsm"
+check "vreader-hsm(1) installed" test -f "$prefix/share/man/man1/vreader-hsm.1.gz"
 if [ -f "$build/readertest" ]; then
     check "readertest installed" test -x "$prefix/bin/readertest"
     check "readertest(1) installed" test -f "$prefix/share/man/man1/readertest.1.gz"

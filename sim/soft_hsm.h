@@ -1,0 +1,91 @@
+// A software security module: answers the texts that the library's
+// HSM-assisted steps write for the host's hardware security module, with
+// the issuer's master keys and the key scheme of the virtual cards and
+// PSAMs (crypto.h).  With the keys of a profile it serves the card of that
+// profile exactly as a real module serves a real card: the card accepts
+// its cryptograms and commands, and refuses them when keys or card differ.
+//
+// Requests it answers (fields each followed by "|"):
+//
+//   card check       region|atr|alg|cardId|R2|R1|R4|R3|device|
+//                    (Step 1 of the basic-information read) ->
+//                    expected|cryptogram|: the card's internal
+//                    authentication over R2, R1 (8 bytes) followed by R1,
+//                    and for R4, R3 given the external authentication with
+//                    the basic-information key, else an empty field.
+//   challenge block  alg|address|part1|part2|  ->  32 hexadecimal digits:
+//                    the cryptogram of the addressed key for the card's
+//                    last challenge (part1) over part2, then part2, as
+//                    EXTERNAL AUTHENTICATE takes them.
+//   secured command  alg|address|challenge|header|pin|  ->  the whole
+//                    command in hexadecimal: the header (84 24 P1 P2 Lc),
+//                    for Lc above 4 the PIN block (its length in bytes,
+//                    the packed PIN, 80, zeros) encrypted under the
+//                    working key of the challenge, and the first 4 bytes of
+//                    the MAC over header and data.
+//
+// Requests without the card's own data (challenge block, secured command)
+// are for the card set with setCard; the card-check text names its card.
+// Further requests (other key addresses, other forms) are added beside
+// these: a key address with setKeyAddress, a form as one more case of
+// answer().
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "bytes.h"
+#include "crypto.h"
+
+namespace vr {
+
+struct Profile;
+
+class SoftHsm {
+public:
+    // Key addresses that the module knows from the start: 0090, the
+    // terminal's authentication before a PIN reload or unblock (PSAM key
+    // 48 10), and 0173, the PIN block and MAC of those commands (48 09).
+    static constexpr uint16_t kPinAuthAddress = 0x0090;
+    static constexpr uint16_t kPinCommandAddress = 0x0173;
+
+    explicit SoftHsm(KeySet keys);
+
+    // Which master key a key address names.
+    void setKeyAddress(uint16_t address, KeyRef ref);
+    // The master key of the card's internal authentication (48 01 unless
+    // set) and that of the external authentication before the
+    // basic-information read of a version-3 card (67 0A unless set).
+    void setInternalKey(KeyRef ref) { internal_ = ref; }
+    void setBasicInfoKey(KeyRef ref) { basicInfo_ = ref; }
+    // The card that requests without card data are for: its answer to
+    // reset (at least its last 8 bytes) and identification code.
+    void setCard(const Bytes &atr, const Bytes &identificationCode);
+
+    // The answer to one request text, as the host passes it to the next
+    // step.  False, with the reason in *error, for a text that is no
+    // request of the library, names an unknown key, or cannot be served.
+    bool answer(const std::string &request, std::string *reply, std::string *error) const;
+
+private:
+    bool cardCheck(const std::vector<std::string> &f, std::string *reply, std::string *error) const;
+    bool challenge(const std::vector<std::string> &f, std::string *reply, std::string *error) const;
+    bool securedCommand(const std::vector<std::string> &f, std::string *reply, std::string *error) const;
+    // The card key of a key address for the card set with setCard.
+    bool addressedKey(const std::string &address, Cipher c, Bytes *key, std::string *error) const;
+    bool cardKey(KeyRef ref, Cipher c, const Bytes &divData, Bytes *key, std::string *error) const;
+
+    KeySet keys_;
+    std::map<uint16_t, KeyRef> addresses_;
+    KeyRef internal_{0x48, 0x01};
+    KeyRef basicInfo_{0x67, 0x0A};
+    Bytes divData_;  // empty until setCard
+};
+
+// The module of a profile: its master keys, its internal-authentication
+// key, and its card (when it has one) as the card the requests are for.
+SoftHsm softHsmFor(const Profile &p);
+
+}  // namespace vr
