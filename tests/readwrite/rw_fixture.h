@@ -54,7 +54,7 @@ protected:
         using namespace sectest;
         Seq s{at(1, kPowerOn), at(1, kPowerOn), at(1, kSelectApp), at(1, "00 C0 00 00 1D"),
               at(1, kSelectEF05), at(1, kReadVersion), at(1, kReadCardId)};
-        if (write) s = s + Seq{at(0x11, kPowerOn), at(0x11, kSelectSx2)};
+        if (write) s = s + Seq{at(0x11, kPowerOn), at(0x11, kSelectSx2), at(0x11, "00 C0 00 00 13")};
         return s;
     }
     // The card commands with an instruction byte among ins.
