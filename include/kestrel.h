@@ -351,9 +351,12 @@ long iUnblockPIN(int iType, char *cardInfo, char *out);
  * record (up to 30).  Groups after the fifth, and items after the fourth,
  * are not looked at.  cardInfo names the card as for iReloadPIN.
  *
- * iReadCard: iAuthType 1 unlocks an item that the PIN or an external
- * authentication may unlock with the PIN, 2 with the PSAM; the PIN is
- * typed on the reader's keypad, at most once per call.  out receives per
+ * iReadCard: files that the PIN or the terminal's authentication may each
+ * open are opened with the PIN for iAuthType 1, with the PSAM for 2 (any
+ * other value: -14); files that need the PIN, or both, always ask for it.
+ * The PIN is typed on the reader's keypad, at most once per call.  A file
+ * of the application (SSSE) named after a file of DF01..DF07 is read from
+ * the application, which is selected again.  out receives per
  * group "<file address>|", each item's text and "|" (a transparent file
  * is one field, each cyclic record one), and "$".  Texts: text items as
  * stored (GB18030), digits, amounts in yuan with two decimals, binary as
@@ -383,15 +386,17 @@ long iUnblockPIN(int iType, char *cardInfo, char *out);
  * digit item's length are dropped.  Every group and value is checked
  * before anything is written: -14 for a data text of another shape than
  * the address list (or more than one value for a transparent file), -23
- * for a malformed address or a value that does not convert, -25 for a
+ * for a malformed address or a value that does not convert (hexadecimal
+ * longer than its item among them), -25 for a
  * file or item the card's version lacks, -27010 for an item that cannot
  * be written (the debit records of DF04EF08).  A failure of the card
  * after the first group leaves the groups before it written.  out (at
  * least KESTREL_WRITECARD_OUT_SIZE bytes) receives the empty text.
  *
  * Both return 0, or a negative code with its text in out (the retry text
- * of a refused PIN).  logbuf holds the in-para line of the call, then
- * iReadCard's out-para line on success, the error line on failure. */
+ * of a refused PIN).  logbuf holds the error line after a failure,
+ * iReadCard's out-para line after a read, and the card's diversification
+ * trace ("DivIndex: ...") after a write, which logs no output. */
 #define KESTREL_READCARD_GROUP_SIZE 16394
 #define KESTREL_READCARD_OUT_SIZE (5 * (KESTREL_READCARD_GROUP_SIZE + 1) + 1)
 #define KESTREL_WRITECARD_OUT_SIZE 100
