@@ -91,18 +91,30 @@ TEST_F(Read, CompositeItemByOccurrenceWithThePin) {
 }
 
 TEST_F(Read, ThePinIsAskedOncePerCall) {
-    type({"123456", "123456"});
-    // Both files are of level 3: with authentication type 1 the PIN opens them.
-    Result r = read("DF01EF05|20|21|$DF02EF05|42|$", 1);
-    ASSERT_EQ(r.rc, 0) << r.text;
-    EXPECT_EQ(r.text, "DF01EF05|||$DF02EF05||$");
-    EXPECT_EQ(entries().size(), 1u);
-    EXPECT_EQ(pinCommands(), (Seq{at(1, "00 20 00 00 03 12 34 56")}));
-    EXPECT_TRUE(commandsWith({0x82}).empty());
-    // The next call asks again.
-    clearTrace();
-    ASSERT_EQ(read("DF02EF05|42|$", 1).rc, 0);
-    EXPECT_EQ(entries().size(), 1u);
+    struct Case {
+        int version, authType;
+        const char *request, *result;
+    } cases[] = {
+        // Two files of level 1: the PIN whatever the authentication type.
+        {1, 2, "DF01EF05|20|$DF02EF05|42|$", "DF01EF05||$DF02EF05||$"},
+        // Two files of level 3, opened with the PIN for type 1.
+        {2, 1, "DF01EF05|20|21|$DF02EF05|42|$", "DF01EF05|||$DF02EF05||$"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.version);
+        useVersion(c.version);
+        type({"123456", "123456"});
+        Result r = read(c.request, c.authType);
+        ASSERT_EQ(r.rc, 0) << r.text;
+        EXPECT_EQ(r.text, c.result);
+        EXPECT_EQ(entries().size(), 1u);
+        EXPECT_EQ(pinCommands(), (Seq{at(1, "00 20 00 00 03 12 34 56")}));
+        EXPECT_TRUE(commandsWith({0x82}).empty());
+        // The next call asks again.
+        clearTrace();
+        ASSERT_EQ(read("DF02EF05|42|$", c.authType).rc, 0);
+        EXPECT_EQ(entries().size(), 1u);
+    }
 }
 
 TEST_F(Read, PinFailuresReachTheCaller) {
