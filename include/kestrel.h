@@ -389,6 +389,68 @@ long iChangePIN(int iType, char *out);
 long iReloadPIN(int iType, char *cardInfo, char *out);
 long iUnblockPIN(int iType, char *cardInfo, char *out);
 
+/* ---- Data items by file address --------------------------------------
+ * pFileAddr names up to 5 groups, each "<file address>|<item>|...|$" with
+ * at most 4 items: the file address is the DF ("SSSE", "DF01".."DF07")
+ * and the EF ("EF05"...) run together, an item is its tag in 2
+ * hexadecimal digits, "<tag>:<n>" for the n-th occurrence of a composite
+ * item, or the number of a record of a cyclic file ("01".."1E").  A group
+ * of a transparent or cyclic file may name no item: the whole file, every
+ * record (up to 30).  Groups after the fifth, and items after the fourth,
+ * are not looked at.  cardInfo names the card as for iReloadPIN.
+ *
+ * iReadCard: files that the PIN or the terminal's authentication may each
+ * open are opened with the PIN for iAuthType 1, with the PSAM for 2 (any
+ * other value: -14); files that need the PIN, or both, always ask for it.
+ * The PIN is typed on the reader's keypad, at most once per call.  A file
+ * of the application (SSSE) named after a file of DF01..DF07 is read from
+ * the application, which is selected again.  out receives per
+ * group "<file address>|", each item's text and "|" (a transparent file
+ * is one field, each cyclic record one), and "$".  Texts: text items as
+ * stored (GB18030), digits, amounts in yuan with two decimals, binary as
+ * upper-case hexadecimal; composite items and cyclic records as their
+ * fields each followed by "^".
+ *
+ * out must hold KESTREL_READCARD_OUT_SIZE bytes: 5 groups of
+ * KESTREL_READCARD_GROUP_SIZE characters, each with its "$", and the NUL.
+ * A group's text is at most the 8 characters of its file address and "|",
+ * then per field at most 2 characters per byte of the item's length (11
+ * for an amount; a cyclic record the sum of its fields' texts and "^"s)
+ * and "|".  The largest group of each card version:
+ *   version 1: DF02EF07 with 30 records of 85 bytes, 8 + 1 + 30 * (97 + 1)
+ *              = 2949;
+ *   version 2: SSSEEF08, 4096 bytes: 8 + 1 + 8192 + 1 = 8202;
+ *   version 3: SSSEEF08, 8192 bytes: 8 + 1 + 16384 + 1 = 16394;
+ * so 5 * (16394 + 1) + 1 = 81976 bytes.  A card answering more than an
+ * item holds is read up to the item's length, and nothing is written
+ * past that size on any path.
+ *
+ * iWriteCard: pWriteData holds one group per group of pFileAddr, with the
+ * same file address and one value per item, in the item's text form; the
+ * group of a transparent file holds the file's content (hexadecimal, at
+ * most 2559 bytes, from offset 0), a group of a cyclic file one record per
+ * value, each appended as the file's newest record in the order given.
+ * Text longer than a text item is cut to its length, digits beyond a
+ * digit item's length are dropped.  Every group and value is checked
+ * before anything is written: -14 for a data text of another shape than
+ * the address list (or more than one value for a transparent file), -23
+ * for a malformed address or a value that does not convert (hexadecimal
+ * longer than its item among them), -25 for a
+ * file or item the card's version lacks, -27010 for an item that cannot
+ * be written (the debit records of DF04EF08).  A failure of the card
+ * after the first group leaves the groups before it written.  out (at
+ * least KESTREL_WRITECARD_OUT_SIZE bytes) receives the empty text.
+ *
+ * Both return 0, or a negative code with its text in out (the retry text
+ * of a refused PIN).  logbuf holds the error line after a failure,
+ * iReadCard's out-para line after a read, and the card's diversification
+ * trace ("DivIndex: ...") after a write, which logs no output. */
+#define KESTREL_READCARD_GROUP_SIZE 16394
+#define KESTREL_READCARD_OUT_SIZE (5 * (KESTREL_READCARD_GROUP_SIZE + 1) + 1)
+#define KESTREL_WRITECARD_OUT_SIZE 100
+long iReadCard(int iType, int iAuthType, char *pCardInfo, char *pFileAddr, char *pOutInfo);
+long iWriteCard(int iType, char *pCardInfo, char *pFileAddr, char *pWriteData, char *pOutInfo);
+
 /* ======================================================================
  * Layer 7: operations whose cryptograms come from the host's HSM
  *

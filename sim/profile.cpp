@@ -355,7 +355,24 @@ void readPsam(const Section &s, const Profile &profile, PsamProfile *p) {
     }
 }
 
-// "DF01.EF05.21", "DF02.EF05.43:2" (second record of tag 43), "SSSE.EF07".
+// The records of a cyclic file, newest first: hexadecimal records of the
+// file's record size separated by ",", at most as many as the file holds.
+std::vector<Bytes> cyclicRecords(const Entry &e, const DirFile &file) {
+    const DirItem &layout = file.items[0];
+    std::vector<Bytes> records;
+    std::istringstream in(e.value);
+    for (std::string one; std::getline(in, one, ',');) {
+        Entry part{e.key, trim(one), e.line};
+        records.push_back(hexValue(part, static_cast<size_t>(layout.length), static_cast<size_t>(layout.length)));
+    }
+    if (records.size() > static_cast<size_t>(layout.occurrences))
+        fail(e.line, "'" + e.key + "': " + std::to_string(records.size()) + " records, the file holds at most " +
+                         std::to_string(layout.occurrences));
+    return records;
+}
+
+// "DF01.EF05.21", "DF02.EF05.43:2" (second record of tag 43), "SSSE.EF07",
+// "DF04.EF08" (the records of a cyclic file).
 void readItems(const Section &s, CardProfile *c) {
     for (const Entry &e : s.entries) {
         ItemSetting item;
@@ -384,8 +401,12 @@ void readItems(const Section &s, CardProfile *c) {
             if (f.df == item.df && f.ef == item.ef) file = &f;
         if (!file) fail(e.line, "'" + e.key + "': no such file on a card of version " + std::to_string(c->version));
         if (fields == 2) {
-            if (file->structure != kTransparent) fail(e.line, "'" + e.key + "': only a transparent file takes a value as a whole");
-            item.value = hexValue(e, 0, static_cast<size_t>(file->items[0].length));
+            if (file->structure == kCyclicRecords && colon == std::string::npos)
+                item.records = cyclicRecords(e, *file);
+            else if (file->structure != kTransparent)
+                fail(e.line, "'" + e.key + "': only a transparent or cyclic file takes a value as a whole");
+            else
+                item.value = hexValue(e, 0, static_cast<size_t>(file->items[0].length));
         } else {
             item.tag = static_cast<int>(tag);
             const DirItem *it = nullptr;
@@ -762,7 +783,10 @@ std::shared_ptr<SsCard> buildCard(const Profile &p) {
     set(0xEF06, 0x0C, c.birthplace);
     set(0xEF06, 0x0D, c.birthDate);
     for (const ItemSetting &i : c.items) {
-        if (i.tag < 0) card->setContent(i.df, i.ef, i.value);
+        if (i.tag < 0 && !i.records.empty())
+            for (auto r = i.records.rbegin(); r != i.records.rend(); ++r) card->addCyclicRecord(i.df, i.ef, *r);
+        else if (i.tag < 0)
+            card->setContent(i.df, i.ef, i.value);
         else card->setRecord(i.df, i.ef, static_cast<uint8_t>(i.tag), i.value, i.occurrence);
     }
     if (c.payment) card->addPaymentApplication(*c.payment);

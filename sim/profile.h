@@ -48,9 +48,11 @@ constexpr size_t kMaxProfileLine = 20000;
 struct ItemSetting {
     uint16_t df = 0;        // 0 for the application's own files
     uint16_t ef = 0;
-    int tag = -1;           // -1: the whole content of a transparent file
+    int tag = -1;           // -1: the whole content of a transparent file,
+                            // or the records of a cyclic file
     int occurrence = 1;
     Bytes value;
+    std::vector<Bytes> records;  // cyclic file: newest first
 };
 
 struct CardProfile {

@@ -108,7 +108,7 @@ SsCard::SsCard(int version, int algorithm, Bytes atr)
             for (const DirItem &it : d.items) {
                 for (int n = 0; n < it.occurrences; n++) {
                     Bytes v = defaultItemValue(version_, it);
-                    f.records.push_back(d.structure == kTlvRecords ? tlv({it.tag}, v) : v);
+                    f.records.push_back(tlv({it.tag}, v));
                     f.layout.push_back(it);
                 }
             }
@@ -152,7 +152,7 @@ bool SsCard::setRecord(uint16_t df, uint16_t ef, uint8_t tag, const Bytes &value
         if (value.size() > static_cast<size_t>(it.length)) return false;
         Bytes v = value;
         v.resize(static_cast<size_t>(it.length), isDigitKind(it.kind) ? 0xFF : 0x00);
-        f->records[i] = f->structure == kTlvRecords ? tlv({tag}, v) : v;
+        f->records[i] = tlv({tag}, v);
         return true;
     }
     return false;
@@ -166,7 +166,7 @@ Bytes SsCard::record(uint16_t df, uint16_t ef, uint8_t tag, int occurrence) cons
     for (size_t i = 0; i < f->records.size() && i < f->layout.size(); i++) {
         if (f->layout[i].tag != tag || ++seen != occurrence) continue;
         const Bytes &r = f->records[i];
-        return f->structure == kTlvRecords ? Bytes(r.begin() + 2, r.end()) : r;
+        return r.size() < 2 ? Bytes{} : Bytes(r.begin() + 2, r.end());
     }
     return {};
 }
@@ -180,11 +180,7 @@ bool SsCard::setContent(uint16_t df, uint16_t ef, const Bytes &content) {
 
 bool SsCard::addCyclicRecord(uint16_t df, uint16_t ef, const Bytes &rec) {
     CardFile *f = file(df, ef);
-    if (!f || f->structure != kCyclicRecords || rec.size() != static_cast<size_t>(f->layout[0].length))
-        return false;
-    f->records.insert(f->records.begin(), rec);
-    if (f->records.size() > static_cast<size_t>(f->capacity)) f->records.pop_back();
-    return true;
+    return f && appendCyclicRecord(*f, rec);
 }
 
 Bytes SsCard::diversificationData() const { return vr::diversificationData(atr(), identificationCode()); }
@@ -265,22 +261,7 @@ bool SsCard::keyAuthenticated(uint8_t kid) {
     return authenticated_.count({owner, kid}) > 0;
 }
 
-bool SsCard::mayRead(const CardFile &f) {
-    switch (f.read.level) {
-    case 0:
-        return true;
-    case 1:
-        return pinVerified_;
-    case 2:
-        return keyAuthenticated(f.read.key.kid);
-    case 3:
-        return pinVerified_ || keyAuthenticated(f.read.key.kid);
-    case 4:
-        return pinVerified_ && keyAuthenticated(f.read.key.kid);
-    default:
-        return false;
-    }
-}
+bool SsCard::mayRead(const CardFile &f) { return granted(f.read); }
 
 Bytes SsCard::random(size_t n) {
     Bytes out(n);
@@ -356,7 +337,10 @@ Reply SsCard::readRecord(const Apdu &a) {
     case 0x01:
     case 0x02:
     case 0x03: {
-        if (f->structure != kTlvRecords) return {{}, 0x6981};
+        // Records carry their identifier in the files of the directory,
+        // fixed-length or not.
+        bool tagged = f->structure == kTlvRecords || (f->structure == kFixedRecords && !f->layout.empty());
+        if (!tagged) return {{}, 0x6981};
         auto matches = [&](int i) { return f->records[static_cast<size_t>(i)][0] == a.p1; };
         int mode = a.p2 & 0x07;
         if (mode == 0x00 || (mode == 0x02 && recordPointer_ < 0)) {
@@ -455,6 +439,10 @@ Reply SsCard::process(const Apdu &a) {
         return readRecord(a);
     case 0xB0:
         return readBinary(a);
+    case 0xDC:
+        return updateRecord(a);
+    case 0xD6:
+        return updateBinary(a);
     case 0x84:
         return getChallenge(a);
     case 0x82:

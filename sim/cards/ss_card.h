@@ -9,13 +9,15 @@
 // identifier (with a try counter each) and internal-authentication keys.
 // Commands: SELECT (by DF name, by file identifier), READ RECORD (by
 // number, by identifier, next occurrence; by short file identifier too),
-// READ BINARY, GET CHALLENGE, EXTERNAL AUTHENTICATE, INTERNAL
-// AUTHENTICATE, and the PIN commands (see ss_pin.h).  Reads honour the
-// file's read condition: free, the cardholder PIN, an external
-// authentication with the file's key, either, or both; until then the
-// card answers 6982.  Writing is for later: the file model already carries
-// the write conditions.  A payment application may be added beside the
-// social-security application (see ss_payment.h).
+// READ BINARY, UPDATE RECORD (by identifier, by number, and the append of
+// a cyclic file), UPDATE BINARY, GET CHALLENGE, EXTERNAL AUTHENTICATE,
+// INTERNAL AUTHENTICATE, and the PIN commands (see ss_pin.h).  Reads and
+// writes honour the file's read or write condition: free, the cardholder
+// PIN, an external authentication with the file's key, either, or both
+// (and never, for a write condition of 5); until then the card answers
+// 6982.  Every record of a record file (fixed or TLV) is stored with its
+// tag and length, as READ RECORD returns it.  A payment application may be
+// added beside the social-security application (see ss_payment.h).
 //
 // Everything but the files' content and the keys' try counters is session
 // state, cleared by the reset of a power-on.
@@ -55,6 +57,11 @@ struct CardFile {
     int capacity = 0;                // cyclic files: the most records held
     Bytes content;                   // transparent files
 };
+
+// Adds a record to a cyclic file as its newest (record 1), dropping the
+// oldest once the file holds `capacity` records.  False for a file that is
+// not cyclic or a record of another size than the file's records.
+bool appendCyclicRecord(CardFile &f, const Bytes &record);
 
 struct CardKey {
     KeyRef ref;    // the PSAM key that it is diversified from
@@ -97,7 +104,9 @@ public:
     void addPaymentApplication(const PaymentApplication &app);
     // The content of a transparent file (at most its size).
     bool setContent(uint16_t df, uint16_t ef, const Bytes &content);
-    // Adds a record to a cyclic file as its newest (record 1).
+    // Adds a record to a cyclic file as its newest (record 1); the oldest
+    // goes once the file holds its most records.  False for another file
+    // or a record of another size.
     bool addCyclicRecord(uint16_t df, uint16_t ef, const Bytes &record);
     CardFile *file(uint16_t df, uint16_t ef);
 
@@ -146,12 +155,15 @@ private:
     CardFile *currentFile();
     const CardKey *findKey(bool external, uint8_t id, int *owner);
     bool mayRead(const CardFile &f);
+    bool granted(const DirAccess &access);  // ss_files.cpp
     bool keyAuthenticated(uint8_t kid);
     Bytes random(size_t n);
 
     Reply select(const Apdu &a);
     Reply readRecord(const Apdu &a);
     Reply readBinary(const Apdu &a);
+    Reply updateRecord(const Apdu &a);  // ss_files.cpp
+    Reply updateBinary(const Apdu &a);  // ss_files.cpp
     Reply getChallenge(const Apdu &a);
     Reply externalAuthenticate(const Apdu &a);
     Reply internalAuthenticate(const Apdu &a);

@@ -137,8 +137,10 @@ terminal-number = 43 01 05 00 00 07
 # ---------------------------------------------------------------------------
 # Any other item of the card, as DFxx.EFyy.TT (SSSE for the application's
 # own files), with :N for the N-th record of an item that repeats, or as
-# DFxx.EFyy for the whole content of a transparent file (hex).  Values are
-# written as the item is stored: text, digits, an amount in fen, or hex.
+# DFxx.EFyy for the whole content of a transparent file (hex) or the
+# records of a cyclic file (hex records of the file's record size,
+# separated by ",", the newest first).  Values are written as the item is
+# stored: text, digits, an amount in fen, or hex.
 [items]
 # DF01.EF05.21 = 湖南省长沙市
 

@@ -79,6 +79,15 @@ int ascToRecordTLV(unsigned char *out, char *text, unsigned len, int dataType, u
 int ascToRR(unsigned char *out, char *text, unsigned len, int dataType, char *fileAddr);
 
 // ---- Interface texts ------------------------------------------------
+// A piece of a text, not NUL-terminated.
+struct TextSpan {
+    const char *p;
+    size_t n;
+};
+// The groups of a text as splitWithDollar finds them, in place: at most
+// maxGroups are stored in out; returns how many the text holds.
+int dollarGroups(const char *text, TextSpan *out, int maxGroups);
+
 int unpackFromReceive(char *text, char rows[][KESTREL_ROW_SIZE], int maxRows);
 void packForResponse(unsigned char *src, int len, char *out, int *count);
 void packWithDelimiter(unsigned char *src, int len, char *out, int *count, char ch);

@@ -10,11 +10,7 @@ using namespace kestrel::dm;
 
 namespace {
 
-// A piece of a text, not NUL-terminated.
-struct Span {
-    const char *p;
-    size_t n;
-};
+using Span = TextSpan;
 
 constexpr size_t kMaxRowText = kRowSize - 1;  // characters that fit a row
 
@@ -167,6 +163,10 @@ int splitWithShift6(const char *text, char *rows, int maxRows) {
 }
 
 }  // extern "C"
+
+int dollarGroups(const char *text, TextSpan *out, int maxGroups) {
+    return splitSpans(text, textLen(text), '$', true, out, maxGroups);
+}
 
 int unpackFromReceive(char *text, char rows[][KESTREL_ROW_SIZE], int maxRows) {
     return splitIntoRows(text, '|', false, rows ? rows[0] : nullptr, maxRows);

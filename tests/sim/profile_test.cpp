@@ -158,6 +158,7 @@ TEST(Profile, ItemsKeysAndFciSettings) {
         "DF02.EF05.43:2 = 5A 07 41\n"
         "DF01.EF0A.39 = 2024\n"
         "SSSE.EF07 = 01 02\n"
+        "DF04.EF15 = 00 01 41, 00 02 42\n"
         "[psam]\n"
         "slot = 13\n"
         "applications = none\n"
@@ -183,6 +184,7 @@ TEST(Profile, ItemsKeysAndFciSettings) {
     EXPECT_EQ(Bytes(second.begin(), second.begin() + 4), hex("5A 07 41 00"));
     EXPECT_EQ(card->record(0xDF01, 0xEF0A, 0x39), hex("20 24 FF FF"));
     EXPECT_EQ(card->file(0, 0xEF07)->content[1], 0x02);
+    EXPECT_EQ(card->file(0xDF04, 0xEF15)->records, (std::vector<Bytes>{hex("00 01 41"), hex("00 02 42")}));
     EXPECT_EQ(card->internalKeyRef().typeByte, 0x67);
     EXPECT_EQ(card->externalKey(0, 0x04)->tries, 5);
 
@@ -240,7 +242,10 @@ TEST(Profile, MalformedFilesAreRefusedWithTheLine) {
         {"[card]\n[items]\nDF05.EF05.01 = x\n", "t.profile:3: 'DF05.EF05.01': no such file on a card of version 2"},
         {"[card]\n[items]\nDF01.EF05.99 = x\n", "t.profile:3: 'DF01.EF05.99': no such item in that file"},
         {"[card]\n[items]\nDF02.EF05.43:3 = 00\n", "t.profile:3: 'DF02.EF05.43:3': the card holds 2 of that item"},
-        {"[card]\n[items]\nDF01.EF05 = 00\n", "t.profile:3: 'DF01.EF05': only a transparent file"},
+        {"[card]\n[items]\nDF01.EF05 = 00\n", "t.profile:3: 'DF01.EF05': only a transparent or cyclic file"},
+        {"[card]\n[items]\nDF04.EF15 = 00 01 02, 00 01\n", "t.profile:3: DF04.EF15: 2 bytes, expected 3"},
+        {"[card]\n[items]\nDF02.EF16 = " + std::string(36, '0') + "," + std::string(36, '0') + "\n",
+         "t.profile:3: 'DF02.EF16': 2 records, the file holds at most 1"},
         {"[card]\n[items]\nDF01-EF05-21 = x\n", "t.profile:3: 'DF01-EF05-21': expected an item such as"},
         {"[card]\n[items]\nSSSE.EF07 = " + std::string(2 * 1025, '0') + "\n",
          "t.profile:3: SSSE.EF07: 1025 bytes, expected 0 to 1024"},
