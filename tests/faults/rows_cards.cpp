@@ -1,5 +1,5 @@
-// Rows of the social-security card's reads, the bank-card number and the
-// card-type probe.
+// Rows of the social-security card's reads, the bank-card number, the
+// card-type probe and the PSAM's encryption for hosts.
 #include "fault_matrix.h"
 #include "kestrel.h"
 
@@ -24,7 +24,22 @@ bool recordSearch(size_t k, const std::vector<Step> &s) {
     return false;
 }
 
+// PSAMDes2 on a reader the host opened.  It returns the PSAM's status word
+// itself (a positive value) on a refusal; the matrix reads failures as
+// negative codes, so that word is negated here.
+Outcome psamDes2() {
+    long h = ICC_Reader_Open("USB1");
+    if (h < 0) return Outcome{h, {}};
+    std::vector<unsigned char> div(24, 0x11), data(8, 0x22), random(8, 0x33);
+    GuardedBuffer out(256, 0);
+    unsigned int len = 0;
+    long rc = PSAMDes2(h, 0x48, 0x01, div.data(), 24, data.data(), 8, out.bytes(), &len, random.data(), 8);
+    ICC_Reader_Close(h);
+    return Outcome{rc > 0 ? -rc : rc, {bytesOf(out), std::to_string(len)}};
+}
+
 const Row kRows[] = {
+    {"PSAMDes2", psamDes2, TextRule::None, noOptionalStep},
     {"iReadCardBas",
      [] {
          GuardedBuffer out(KESTREL_BASEINFO_SIZE);
