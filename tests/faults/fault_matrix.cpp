@@ -1,6 +1,7 @@
 // The cells of the fault matrix (fault_matrix.h).
 #include "fault_matrix.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -47,9 +48,18 @@ std::string cellName(const ::testing::TestParamInfo<Cell> &info) {
 
 namespace {
 
-// Waits of the matrix: a message without an answer ends after this (more
-// under instruction-set emulation, where an answer takes longer to come).
-const unsigned kTimeoutMs = getenv("VREADER_EMULATOR") ? 600 : 150;
+// A slow run: under instruction-set emulation, or under valgrind, which
+// sets KESTREL_FAULT_STRIDE (scripts/valgrind).  Every message costs many
+// times as much there, so a fault strikes every fourth message (or every
+// KESTREL_FAULT_STRIDE-th), each fault a different share of them, and an
+// answer may take longer to come.
+size_t faultStride() {
+    if (const char *s = getenv("KESTREL_FAULT_STRIDE")) return std::max(1L, strtol(s, nullptr, 10));
+    return getenv("VREADER_EMULATOR") ? 4 : 1;
+}
+
+// Waits of the matrix: a message without an answer ends after this.
+const unsigned kTimeoutMs = faultStride() > 1 ? 600 : 150;
 // The longest answer the link takes: data and status word in 4096 bytes.
 constexpr size_t kLongestAnswer = KESTREL_MAX_RESPONSE;
 
@@ -289,10 +299,8 @@ TEST_P(FaultMatrix, HoldsItsPromises) {
     }
     // The reader stays plugged in from one message to the next (the call
     // after an unplugging plugs it in again): each call powers its cards
-    // anew.  Under instruction-set emulation, where each message costs many
-    // times as much, a fault strikes every fourth message, each fault a
-    // different quarter of them.
-    const size_t stride = getenv("VREADER_EMULATOR") ? 4 : 1;
+    // anew.  A slow run takes every stride-th message.
+    const size_t stride = faultStride();
     const size_t first = static_cast<size_t>(fault) % stride;
     for (size_t k = first; k < cells.steps() && !HasFailure(); k += stride) {
         arm(fault, k, cells.step(k));
