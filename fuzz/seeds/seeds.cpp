@@ -49,7 +49,23 @@ public:
 struct SetUp {
     const char *name;
     std::function<void(vr::Reader &)> fill;
+    // The operations it is for (all when null).
+    bool (*appliesTo)(const std::string &operation) = nullptr;
 };
+
+bool readsIdentityCards(const std::string &op) {
+    return op == "iReadIdentityCard" || op == "iReadSFZ" || op == "IDC_ReadIDCard";
+}
+
+// The demonstration profile with another kind of card in the identity-card
+// module's field: "I" (permanent residence) or "J" (residence permit).
+std::function<void(vr::Reader &)> idCardOfKind(const char *kind) {
+    return [kind](vr::Reader &r) {
+        vr::Profile p = vr::demoProfile();
+        if (p.idCard) p.idCard->holder.kind = kind;
+        vr::insertProfile(r, p);
+    };
+}
 
 vr::Profile profileFile(const char *file) {
     vr::Profile p;
@@ -88,6 +104,8 @@ int main(int argc, char **argv) {
              p.psams.clear();
              vr::insertProfile(r, p);
          }},
+        {"permanent-residence", idCardOfKind("I"), readsIdentityCards},
+        {"residence-permit", idCardOfKind("J"), readsIdentityCards},
     };
     auto &bus = vr::VirtualReader::instance();
     std::string outcomes;
@@ -95,6 +113,7 @@ int main(int argc, char **argv) {
         const std::string target = std::string("fuzz_") + op.name;
         mkdir((dir + "/" + target).c_str(), 0755);
         for (const SetUp &setUp : setUps) {
+            if (setUp.appliesTo && !setUp.appliesTo(op.name)) continue;
             bus.plug(vr::UsbVariant::Reader);
             setUp.fill(*bus.reader());
             resetLibraryState();
