@@ -98,8 +98,9 @@ std::vector<Report> Reader::split(uint8_t nad, const Bytes &message) {
     return out;
 }
 
-std::vector<Report> Reader::receive(const uint8_t *data, int length, bool *vanish) {
+std::vector<Report> Reader::receive(const uint8_t *data, int length, bool *vanish, bool *vanishAfter) {
     *vanish = false;
+    if (vanishAfter) *vanishAfter = false;
     Report raw;
     raw.length = length;
     memcpy(raw.data, data, std::min(length, kReportSize));
@@ -149,7 +150,7 @@ std::vector<Report> Reader::receive(const uint8_t *data, int length, bool *vanis
     ex.nad = msgNad_;
     ex.command = msg_;
     std::vector<Report> out;
-    Pending pending{Fault::None, {}};
+    Pending pending{Fault::None, {}, nullptr};
     if (!nextFaults_.empty()) {
         pending = std::move(nextFaults_.front());
         nextFaults_.erase(nextFaults_.begin());
@@ -169,9 +170,18 @@ std::vector<Report> Reader::receive(const uint8_t *data, int length, bool *vanis
                 ex.response.insert(ex.response.end(), r.data + 3, r.data + 3 + n);
             }
         break;
+    case Fault::Reshape:
+        ex.response = answer(msgNad_, msg_, &ex.answered);
+        if (ex.answered) out = pending.reshape(msgNad_, ex.response);
+        break;
+    case Fault::VanishAfter:
     case Fault::None:
         ex.response = answer(msgNad_, msg_, &ex.answered);
         if (ex.answered) out = split(msgNad_, ex.response);
+        if (pending.fault == Fault::VanishAfter) {
+            if (vanishAfter && !out.empty()) *vanishAfter = true;
+            else *vanish = true;
+        }
         break;
     }
     if (!out.empty() && emptyReports_ > 0) {

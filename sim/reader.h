@@ -22,10 +22,13 @@ constexpr int kReportSize = 64;
 constexpr int kReportPayload = 61;
 
 // One report as it travels on the interrupt endpoint.  A zero length
-// stands for a transfer that completed without data.
+// stands for a transfer that completed without data.  A status of
+// -EOVERFLOW completes the transfer as the host sees a device that sent
+// more than the 64 bytes asked for: the bytes that fit, and the error.
 struct Report {
     uint8_t data[kReportSize] = {};
     int length = kReportSize;
+    int status = 0;
 };
 
 // One message received, with what the reader answered to it.
@@ -81,7 +84,13 @@ enum class Fault {
     Mute,          // no answer at all
     Vanish,        // the reader disappears from the bus
     RawReply,      // answer with the given reports instead
+    Reshape,       // answer with reports made of the slot's answer
+    VanishAfter,   // answer, then disappear once the answer has been read
 };
+
+// Makes the reports of an answer (data and SW1 SW2, as the slot gave it)
+// for the node address nad.
+using Reshaper = std::function<std::vector<Report>(uint8_t nad, const Bytes &answer)>;
 
 class Reader {
 public:
@@ -95,11 +104,16 @@ public:
     void remove(uint8_t slotNumber);
 
     // --- faults, each for the next message received ---
-    void muteNext() { nextFaults_.push_back({Fault::Mute, {}}); }
-    void vanishOnNext() { nextFaults_.push_back({Fault::Vanish, {}}); }
+    void muteNext() { nextFaults_.push_back({Fault::Mute, {}, nullptr}); }
+    void vanishOnNext() { nextFaults_.push_back({Fault::Vanish, {}, nullptr}); }
     void replyNextWith(std::vector<Report> reports) {
-        nextFaults_.push_back({Fault::RawReply, std::move(reports)});
+        nextFaults_.push_back({Fault::RawReply, std::move(reports), nullptr});
     }
+    // The next message is answered as usual: queued before a fault, it
+    // aims the fault at a later message.
+    void passNext() { nextFaults_.push_back({Fault::None, {}, nullptr}); }
+    void reshapeNext(Reshaper reshape) { nextFaults_.push_back({Fault::Reshape, {}, std::move(reshape)}); }
+    void vanishAfterNext() { nextFaults_.push_back({Fault::VanishAfter, {}, nullptr}); }
     // Zero-length IN transfers delivered before the next answer.
     void emptyReportsBeforeNext(int count) { emptyReports_ = count; }
     // Time the reader takes per answer report (0 by default).
@@ -118,8 +132,9 @@ public:
     // --- the USB side ---
     // Takes one OUT report; when it completes a message, returns the reports
     // of the answer (possibly none) and sets *vanish when the reader is to
-    // disappear.
-    std::vector<Report> receive(const uint8_t *report, int length, bool *vanish);
+    // disappear now, *vanishAfter when it is to disappear once these
+    // reports have been read.
+    std::vector<Report> receive(const uint8_t *report, int length, bool *vanish, bool *vanishAfter = nullptr);
 
     // Cuts a message into answer reports addressed with nad.
     static std::vector<Report> split(uint8_t nad, const Bytes &message);
@@ -132,6 +147,7 @@ private:
     struct Pending {
         Fault fault;
         std::vector<Report> reports;
+        Reshaper reshape;
     };
     std::vector<Pending> nextFaults_;
     int emptyReports_ = 0;

@@ -169,6 +169,7 @@ void VirtualReader::plug(UsbVariant variant) {
     variant_ = variant;
     driverBound_ = true;
     dead_ = false;
+    vanishWhenRead_ = false;
     claimedBy_ = nullptr;
     claims_ = 0;
     inQueue_.clear();
@@ -192,15 +193,26 @@ void VirtualReader::plug(UsbVariant variant) {
         d.insert(d.end(), c.begin(), c.end());
     }
 
+    // Each plug takes a new address, odd ones for the reader on port 1 and
+    // even ones for the one on port 2.  USB addresses run from 1 (the root
+    // hub here) to 127; libusb reads the address as one byte, so a reader
+    // plugged in for the 255th time would no longer be found.  Addresses
+    // are used again, as a bus does.
     devnum_ += 2;
+    if (devnum_ > 127) devnum_ = port_ + 2;
     char node[64];
     snprintf(node, sizeof node, "/dev/bus/usb/001/%03d", devnum_);
     GError *err = nullptr;
+    if (variant != UsbVariant::NoDeviceNode && attachedNodes_.count(node)) {
+        umockdev_testbed_detach_ioctl(testbed_, node, nullptr);
+        attachedNodes_.erase(node);
+    }
     if (variant != UsbVariant::NoDeviceNode &&
         !umockdev_testbed_attach_ioctl(testbed_, node, handler_, &err)) {
         fprintf(stderr, "virtual reader: cannot attach to %s: %s\n", node, err->message);
         abort();
     }
+    if (variant != UsbVariant::NoDeviceNode) attachedNodes_.insert(node);
     std::string path = std::string(kBusPath) + "/1-" + std::to_string(port_);
     std::string rec = record(path, devnum_, variant != UsbVariant::NoDeviceNode, d);
     if (!umockdev_testbed_add_from_string(testbed_, rec.c_str(), &err)) {
@@ -298,7 +310,7 @@ void VirtualReader::completeUrb(Urb &u, int status, const uint8_t *data, int len
         memcpy(u.buffer->data, data, len);
     }
     urb->status = status;
-    urb->actual_length = status == 0 ? std::max(len, 0) : 0;
+    urb->actual_length = status == 0 || status == -EOVERFLOW ? std::max(len, 0) : 0;
     completed_.push_back(u);
 }
 
@@ -321,9 +333,14 @@ void VirtualReader::deliver() {
     auto now = std::chrono::steady_clock::now();
     while (!inFlight_.empty() && !inQueue_.empty() && inQueue_.front().readyAt <= now) {
         const Report &r = inQueue_.front().report;
-        completeUrb(inFlight_.front(), 0, r.data, r.length);
+        completeUrb(inFlight_.front(), r.status, r.data, r.length);
         inFlight_.pop_front();
         inQueue_.pop_front();
+    }
+    if (vanishWhenRead_ && inQueue_.empty()) {
+        vanishWhenRead_ = false;
+        dead_ = true;
+        killTransfers();
     }
 }
 
@@ -365,14 +382,15 @@ int VirtualReader::submitUrb(UMockdevIoctlClient *client, UMockdevIoctlData *arg
     }
     Urb u{client, urbData, buf, std::chrono::steady_clock::now()};
     if (urb->endpoint == outEp_) {
-        bool vanish = false;
-        std::vector<Report> reply = reader_.receive(buf->data, urb->buffer_length, &vanish);
+        bool vanish = false, vanishAfter = false;
+        std::vector<Report> reply = reader_.receive(buf->data, urb->buffer_length, &vanish, &vanishAfter);
         completeUrb(u, 0, nullptr, urb->buffer_length);
         if (vanish) {
             dead_ = true;
             killTransfers();
         } else {
             queueReports(reply);
+            vanishWhenRead_ = vanishWhenRead_ || vanishAfter;
         }
     } else {
         inFlight_.push_back(u);

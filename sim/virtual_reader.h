@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <deque>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -120,12 +121,15 @@ private:
     int port_;                 // 1-<port> on the bus
     std::string sysPath_;
     int devnum_;
+    std::set<std::string> attachedNodes_;  // device nodes with our ioctl handler
     UsbVariant variant_ = UsbVariant::NoReader;
     uint8_t inEp_ = 0x81, outEp_ = 0x02;
     int interface_ = 0;
 
     bool driverBound_ = true;
     bool dead_ = false;
+    // The reader disappears once the reports queued now have been read.
+    bool vanishWhenRead_ = false;
     UMockdevIoctlClient *claimedBy_ = nullptr;
     int claims_ = 0;
     std::vector<UMockdevIoctlClient *> clients_;

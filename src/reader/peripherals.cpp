@@ -16,7 +16,6 @@ using kestrel::sec::readDeviceNumber;
 
 namespace {
 
-constexpr unsigned char kReaderSlot = 0x00;
 constexpr unsigned char kStripeSlot = 0x1A;
 constexpr unsigned char kScannerSlot = 0x1C;
 

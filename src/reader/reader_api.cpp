@@ -236,7 +236,10 @@ extern "C" long ICC_Reader_GetStatus(long reader, unsigned char slot) {
     ICC_set_NAD(device, s->nad);
     if (slot == 0x00) return 0;
     int sw = readerCommand(device, s->group == kPsam ? kPsamStatus : kCardStatus);
-    if (sw == 0xFFFF) return kErrReader;
+    // A reader that did not answer (gone, or silent until the time-out)
+    // has told nothing about the slot: that is no "card present and
+    // powered", but the reader's connection error.
+    if (sw == 0xFFFF || sw == kestrel::kLinkFailed) return kErrReader;
     if (sw == 0xFF05) return kErrNoCard;
     if (sw == 0xFF10) return kErrNotPowered;
     return 0;

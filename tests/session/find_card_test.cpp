@@ -39,6 +39,9 @@ struct SearchCase {
     std::vector<uint8_t> poweredOn;   // slots that got the power-on command, in order
 };
 
+// GoogleTest would otherwise print the case as its bytes, padding included.
+void PrintTo(const SearchCase &c, std::ostream *os) { *os << c.name; }
+
 class FindAndOpenCard : public SessionTest, public ::testing::WithParamInterface<SearchCase> {};
 
 TEST_P(FindAndOpenCard, PowersTheNamedSlotsInOrder) {
