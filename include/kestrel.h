@@ -492,8 +492,9 @@ long iWriteCard(int iType, char *pCardInfo, char *pFileAddr, char *pWriteData, c
  * entry codes as for iReloadPIN.
  *
  * out of every step holds KESTREL_HSM_OUT_SIZE bytes, except
- * iReadCardBas_HSM_Step1 (KESTREL_HSM_CARD_DATA_SIZE) and
- * iReadCardBas_HSM_Step2 (KESTREL_BASEINFO_SIZE).  logbuf holds each
+ * iReadCardBas_HSM_Step1 (KESTREL_HSM_CARD_DATA_SIZE),
+ * iReadCardBas_HSM_Step2 (KESTREL_BASEINFO_SIZE) and iReadCard_HSM_Step2
+ * (KESTREL_HSM_READ_OUT_SIZE).  logbuf holds each
  * step's in-para line, then its out-para line on success (none for Step 3)
  * or the error line.
  * ====================================================================== */
@@ -536,6 +537,35 @@ long iReloadPIN_HSM_Step3(char *pHsmData, char *pOutInfo);
 long iUnblockPIN_HSM_Step1(int iType, char *pCardInfo, char *pOutInfo);
 long iUnblockPIN_HSM_Step2(char *pHsmData, char *pOutInfo);
 long iUnblockPIN_HSM_Step3(char *pHsmData, char *pOutInfo);
+
+/* Data items of files that the terminal's authentication opens.  Step 1
+ * takes a file-address list (as iReadCard) of which only the first group,
+ * up to and with its "$", is served (-14 without "$" or for a group of
+ * more than 1023 characters); the card must be of a known version.  It
+ * selects the file and writes the challenge block with the file's key
+ * address for reading or writing.  The read Step 1 refuses a file that
+ * is free or needs only the PIN with -2204 (iReadCard reads it), and a
+ * file that needs both the terminal's authentication and the PIN has the
+ * holder type the PIN on the keypad first (its retry text on a refusal).
+ * The write Step 1 refuses a file that this interface does not write
+ * (the debit records of DF04EF08) with -27264.
+ *
+ * iReadCard_HSM_Step2 takes the module's cryptogram and writes the
+ * group's text as iReadCard does, without the "$": "<file address>|",
+ * each item's text and "|".  out holds KESTREL_HSM_READ_OUT_SIZE bytes,
+ * the longest group's text and its NUL.
+ *
+ * iWriteCard_HSM_Step2 takes the cryptogram and a write-data text of one
+ * group for the file of Step 1 (-14 otherwise), checked as iWriteCard
+ * checks it before anything reaches the card; a cyclic file receives one
+ * record, of the first value.  out receives an empty text.  A failure of
+ * the card's write after the authentication may leave the items before
+ * the failing one written; the host reads the group back to know. */
+#define KESTREL_HSM_READ_OUT_SIZE (KESTREL_READCARD_GROUP_SIZE + 1)
+long iReadCard_HSM_Step1(int iType, char *pCardInfo, char *pFileAddr, char *pOutInfo);
+long iReadCard_HSM_Step2(char *hsmAnswer, char *pOutInfo);
+long iWriteCard_HSM_Step1(int iType, char *pCardInfo, char *pFileAddr, char *pOutInfo);
+long iWriteCard_HSM_Step2(char *hsmAnswer, char *pWriteData, char *pOutInfo);
 
 /* ======================================================================
  * Layer 8: identity card, bank-card number, card-type probe

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <memory>
 
+#include "cards/ss_directory.h"
 #include "profile.h"
 
 namespace vr {
@@ -76,6 +77,13 @@ Bytes concat(Bytes a, const Bytes &b) {
 SoftHsm::SoftHsm(KeySet keys) : keys_(std::move(keys)) {
     addresses_[kPinAuthAddress] = KeyRef{0x48, 0x10};
     addresses_[kPinCommandAddress] = KeyRef{0x48, 0x09};
+    // The keys of the card's files, under the addresses of the card's
+    // layout documents; an address names the same master on cards of every
+    // version.
+    for (int version : {1, 2, 3})
+        for (const DirFile &f : cardDirectory(version))
+            for (const DirAccess *a : {&f.read, &f.write})
+                if (a->address) addresses_[a->address] = KeyRef{a->key.type, a->key.version};
 }
 
 void SoftHsm::setKeyAddress(uint16_t address, KeyRef ref) { addresses_[address] = ref; }

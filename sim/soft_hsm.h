@@ -16,7 +16,8 @@
 //   challenge block  alg|address|part1|part2|  ->  32 hexadecimal digits:
 //                    the cryptogram of the addressed key for the card's
 //                    last challenge (part1) over part2, then part2, as
-//                    EXTERNAL AUTHENTICATE takes them.
+//                    EXTERNAL AUTHENTICATE takes them (PIN reload and
+//                    unblock, data-item read and write).
 //   secured command  alg|address|challenge|header|pin|  ->  the whole
 //                    command in hexadecimal: the header (84 24 P1 P2 Lc),
 //                    for Lc above 4 the PIN block (its length in bytes,
@@ -47,7 +48,9 @@ class SoftHsm {
 public:
     // Key addresses that the module knows from the start: 0090, the
     // terminal's authentication before a PIN reload or unblock (PSAM key
-    // 48 10), and 0173, the PIN block and MAC of those commands (48 09).
+    // 48 10), 0173, the PIN block and MAC of those commands (48 09), and
+    // the address of every file's read and write key in the card's layout
+    // (ss_directory.h), for the data-item steps.
     static constexpr uint16_t kPinAuthAddress = 0x0090;
     static constexpr uint16_t kPinCommandAddress = 0x0173;
 

@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "cards/ss_directory.h"
 #include "hsm_fixture.h"
 
 extern char **environ;
@@ -43,6 +44,36 @@ TEST_F(SoftHsm, RequestsItCannotServe) {
     vr::SoftHsm bare{vr::KeySet()};
     EXPECT_FALSE(bare.answer("02|0090|" + r8 + "|" + r8 + "|", &reply, &error));
     EXPECT_EQ(error, "no card set for key address 0090");
+}
+
+// Every key address of the card's layout names, in the module, the master
+// of the file's key: the card, driven directly, accepts the module's
+// cryptogram for its own challenge in the file's DF, on every version.
+TEST_F(SoftHsm, KnowsTheKeyOfEveryFile) {
+    for (int version : {1, 2, 3}) {
+        const vr::Profile p = ofVersion(version);
+        std::shared_ptr<vr::SsCard> c = vr::buildCard(p);
+        const vr::SoftHsm module = vr::softHsmFor(p);
+        for (const vr::DirFile &f : vr::cardDirectory(version)) {
+            for (const vr::DirAccess *a : {&f.read, &f.write}) {
+                if (!a->address) continue;
+                SCOPED_TRACE(std::to_string(version) + " " + hex4(f.df) + " " + hex4(f.ef) + " " + hex4(a->address));
+                c->reset();
+                c->transmit(hex(sectest::kSelectApp));
+                if (f.df) {
+                    EXPECT_EQ(c->transmit(hex("00 A4 00 00 02 " + hex4(f.df))), hex("90 00"));
+                }
+                const Bytes r1 = c->transmit(hex(sectest::kGetChallenge)), r2 = c->transmit(hex(sectest::kGetChallenge));
+                ASSERT_EQ(r2.size(), 10u);
+                std::string reply, error;
+                ASSERT_TRUE(module.answer("02|" + hex4(a->address) + "|" + digits(Bytes(r2.begin(), r2.end() - 2)) +
+                                              "|" + digits(Bytes(r1.begin(), r1.end() - 2)) + "|",
+                                          &reply, &error))
+                    << error;
+                EXPECT_EQ(c->transmit(hex("00 82 00 " + vr::toHex(Bytes{a->key.kid}) + " 10 " + reply)), hex("90 00"));
+            }
+        }
+    }
 }
 
 std::string buildDir() {
