@@ -1,12 +1,14 @@
 # Installation, the pkg-config file, the CMake package, the udev rule, the
-# man pages, the install test and the Debian packages.  Included at the end
-# of the top-level CMakeLists.txt, once every target exists.
+# man pages, the API reference and the install test.  Included at the end
+# of the top-level CMakeLists.txt, once every target exists.  The Debian
+# packages are built from debian/ (scripts/package).
 #
 # Install components:
 #   runtime      libkestrel.so.N (the shared library and its soname link)
 #   udev         the udev rule that opens the reader to the desktop user
-#   development  kestrel/kestrel.h, the libkestrel.so link, libkestrel.pc
-#                and the CMake package kestrel::kestrel
+#   development  kestrel/kestrel.h, the libkestrel.so link, libkestrel.pc,
+#                the CMake package kestrel::kestrel, and the API reference
+#                (HTML and man3) when the docs target has been built
 #   tools        readertest and its man page
 #   vreader      vreader and its man page
 #   kestreld     the local card service, its man page, systemd user unit
@@ -141,4 +143,4 @@ if(KESTREL_TESTS AND TARGET vreader AND (NOT KESTREL_TEST_AREAS OR "install" IN_
     LABELS install TIMEOUT 300 SKIP_RETURN_CODE 77)
 endif()
 
-include(${CMAKE_CURRENT_LIST_DIR}/KestrelPackage.cmake)
+include(${CMAKE_CURRENT_LIST_DIR}/KestrelDocs.cmake)
