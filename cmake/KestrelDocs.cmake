@@ -4,9 +4,11 @@
 #   cmake --build build --target docs      -> build/docs/html, build/docs/man/man3
 #   -DKESTREL_DOCS_STRICT=ON               any Doxygen warning (an undocumented
 #                                          exported name among them) fails
-#                                          the target, after listing them all
+#                                          the target, after listing them all,
+#                                          and the target joins the default
+#                                          build (and so scripts/test and CI)
 #
-# The docs target is not part of the default build.  Installed (component
+# Otherwise the docs target is not part of the default build.  Installed (component
 # development) when it has been built: the HTML under
 # share/doc/libkestrel/html, the man pages gzip-compressed under
 # share/man/man3, one page per layer and one per exported name that points
@@ -39,7 +41,11 @@ add_custom_command(OUTPUT ${_kestrel_docs_stamp}
   WORKING_DIRECTORY ${PROJECT_SOURCE_DIR}
   COMMENT "Generating the API reference with Doxygen"
   VERBATIM)
-add_custom_target(docs DEPENDS ${_kestrel_docs_stamp})
+if(KESTREL_DOCS_STRICT)
+  add_custom_target(docs ALL DEPENDS ${_kestrel_docs_stamp})
+else()
+  add_custom_target(docs DEPENDS ${_kestrel_docs_stamp})
+endif()
 
 install(DIRECTORY ${KESTREL_DOCS_DIR}/html/
   DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/libkestrel/html
