@@ -42,6 +42,8 @@ mirror_reachable() {
 
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+started=$(date +%s)
+elapsed() { echo "$(($(date +%s) - started)) s"; }
 
 # -- packages and lintian ------------------------------------------------------
 if [ -n "${KESTREL_PACKAGES_BUILT:-}" ]; then
@@ -51,10 +53,10 @@ else
     "$src/scripts/package" "$debs" >"$work/package.log" 2>&1 ||
         { tail -n 30 "$work/package.log"; echo "FAIL: scripts/package"; exit 1; }
 fi
-echo "ok: packages: $(cd "$debs" && ls -- *.deb | tr '\n' ' ')"
+echo "ok: packages ($(elapsed)): $(cd "$debs" && ls -- *.deb | tr '\n' ' ')"
 if lintian --fail-on error,warning --info --pedantic --tag-display-limit 0 "$debs"/*.deb \
         >"$work/lintian.log" 2>&1; then
-    echo "ok: lintian reports no error or warning"
+    echo "ok: lintian reports no error or warning ($(elapsed))"
 else
     fail "lintian"
 fi
@@ -71,6 +73,7 @@ if [ ! -f "$base/.complete" ]; then
         --skip=cleanup/apt/lists $suite "$base" $sources >"$work/mmdebstrap.log" 2>&1 ||
         { tail -n 20 "$work/mmdebstrap.log"; echo "FAIL: mmdebstrap"; exit 1; }
     touch "$base/.complete"
+    echo "ok: base root created ($(elapsed))"
 fi
 root=$work/root
 rm -rf "$root"
@@ -144,6 +147,7 @@ unshare --mount --propagation private sh -c '
     chroot "$root" sh /tmp/inside.sh' sh "$root" "$work/archives" || failures=$((failures + $?))
 
 rm -rf "$root"
+echo "packages test took $(elapsed)"
 if [ "$failures" -ne 0 ]; then
     echo "packages test: $failures failed"
     exit 1
