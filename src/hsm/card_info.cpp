@@ -42,3 +42,10 @@ long checkCardInfo(long handle, char *cardId, char *cardNo) {
     if (strcmp(idText, cardId) != 0 || strcmp(number, cardNo) != 0) return kErrCardMismatch;
     return 0;
 }
+
+bool cardInfoAcceptable(const char *cardInfo) {
+    if (!cardInfo || findcharNum(cardInfo, '|') != 2) return false;
+    const char *first = strchr(cardInfo, '|');
+    const char *second = strchr(first + 1, '|');
+    return first - cardInfo < KESTREL_ROW_SIZE && second - first - 1 < KESTREL_ROW_SIZE;
+}

@@ -20,3 +20,8 @@ constexpr unsigned kCardNumberSize = 9;
 // an identification record shorter than the code, or a translated status
 // word.
 long checkCardInfo(long handle, char *cardId, char *cardNo);
+
+// A card-info text that an operation accepts: exactly two "|", and each
+// field short enough for its row (a longer one would be compared cut
+// short).  False for a null text.
+bool cardInfoAcceptable(const char *cardInfo);

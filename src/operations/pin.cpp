@@ -263,15 +263,6 @@ namespace {
 
 using PinOperation = long (*)(long handle, char *out);
 
-// A card-info text the PIN calls accept: exactly two "|", and each field
-// short enough for its row (a longer one would be compared cut short).
-bool acceptableCardInfo(const char *cardInfo) {
-    if (!cardInfo || findcharNum(cardInfo, '|') != 2) return false;
-    const char *first = strchr(cardInfo, '|');
-    const char *second = strchr(first + 1, '|');
-    return first - cardInfo < KESTREL_ROW_SIZE && second - first - 1 < KESTREL_ROW_SIZE;
-}
-
 // The course of an exported PIN call: the in-para line, the argument
 // checks, the reader, the card with its application and (for a call that
 // names its card) the PSAM and the identity check, the operation, the
@@ -285,7 +276,7 @@ long pinCall(const char *name, int iType, char *cardInfo, bool namesCard, PinOpe
     fields[0][0] = fields[1][0] = '\0';
     if (namesCard && cardInfo) unpackFromReceive(cardInfo, fields, 2);
     long r = checkCardType(iType);
-    if (r == 0 && (!out || (namesCard && !acceptableCardInfo(cardInfo)))) r = kErrArgument;
+    if (r == 0 && (!out || (namesCard && !cardInfoAcceptable(cardInfo)))) r = kErrArgument;
     if (r != 0) {
         getErrorInf(static_cast<int>(r), out);
         return r;
