@@ -43,12 +43,7 @@ constexpr unsigned kSwKeyMissing = 0x6A88;
 constexpr unsigned kMac1Fixed = 28;
 
 constexpr unsigned kMaxRecords = 30;
-constexpr unsigned kRecordSize = 28;
-// "serial^terminal^date-time^amount^amount^|": 4 + 12 + 14 hexadecimal
-// digits, two amounts of at most 11 characters (42949672.94), five "^"
-// and the "|".
-constexpr unsigned kMaxRecordText = 4 + 12 + 14 + 2 * 11 + 5 + 1;
-static_assert(kMaxRecords * kMaxRecordText + 1 <= KESTREL_DEBIT_RECORDS_SIZE, "records fit their buffer");
+static_assert(kMaxRecords * kMaxDebitRecordText + 1 <= KESTREL_DEBIT_RECORDS_SIZE, "records fit their buffer");
 static_assert(KESTREL_DEBIT_RECORDS_SIZE >= 100 && KESTREL_DEBIT_OUT_SIZE >= 100, "error texts fit");
 
 long fail(long code, char *out) {
@@ -137,37 +132,7 @@ void logUnconfirmedDebit(const DebitInit &init, const Mac1 &mac1, const unsigned
             terminalSerial, tacText);
 }
 
-// Appends one part of a record text and its "^".
-void packPart(const char *text, unsigned len, char *out, int *count) {
-    packWithDelimiter(reinterpret_cast<unsigned char *>(const_cast<char *>(text)), static_cast<int>(len), out, count,
-                      '^');
-}
-
-// "serial^terminal^date-time^amount^amount^|" of a 28-byte record: bytes
-// 0-1, 3-8, 9-15 in hexadecimal, then the amounts at 20 and 24 (empty for
-// FF FF FF FF).
-void packRecord(const unsigned char *rec, char *out, int *count) {
-    char hex[2 * kDateTime + 1];
-    debitHex(hex, rec, 2);
-    packPart(hex, 4, out, count);
-    debitHex(hex, rec + 3, kTerminalNumberSize);
-    packPart(hex, 2 * kTerminalNumberSize, out, count);
-    debitHex(hex, rec + 9, kDateTime);
-    packPart(hex, 2 * kDateTime, out, count);
-    static const unsigned kAmountsAt[] = {20, 24};
-    for (unsigned at : kAmountsAt) {
-        char money[16];
-        int n = moneybToAsc(money, reinterpret_cast<char *>(const_cast<unsigned char *>(rec + at)));
-        packPart(money, static_cast<unsigned>(n), out, count);
-    }
-    packForResponse(nullptr, 0, out, count);
-}
-
 }  // namespace
-
-void debitHex(char *dst, const unsigned char *src, unsigned n) {
-    BinToCHex(dst, reinterpret_cast<const char *>(src), static_cast<int>(n));
-}
 
 long debitInputs(const char *firstAmount, const char *secondAmount, const char *thirdAmount, const char *dateTime,
                  DebitInputs *in) {
@@ -307,7 +272,7 @@ int ReadDebit(long handle, char *out) {
     int count = 0;
     unsigned int firstSw = 0x9000;
     for (unsigned n = 1; n <= kMaxRecords; n++) {
-        const unsigned char cmd[kHeader] = {0x00, 0xB2, static_cast<unsigned char>(n), 0x04, kRecordSize};
+        const unsigned char cmd[kHeader] = {0x00, 0xB2, static_cast<unsigned char>(n), 0x04, kDebitRecordSize};
         unsigned char rsp[kT0ResponseArea - 2];
         unsigned int len = 0;
         unsigned int sw = exchange(handle, cardSlot, cmd, sizeof cmd, rsp, sizeof rsp, &len);
@@ -316,8 +281,8 @@ int ReadDebit(long handle, char *out) {
             break;
         }
         // Part of a record would show amounts that the card does not hold.
-        if (len < kRecordSize) return static_cast<int>(fail(malformedAnswer(), out));
-        packRecord(rsp, text, &count);
+        if (len < kDebitRecordSize) return static_cast<int>(fail(malformedAnswer(), out));
+        count += debitRecordText(rsp, text + count);
     }
     if (count == 0) return static_cast<int>(fail(apduErrTanslation(firstSw), out));
     text[count] = '\0';

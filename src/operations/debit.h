@@ -77,6 +77,20 @@ void writeDebitResult(const DebitResult &r, char *out);
 // says which transaction to look for (see kestrel.h).
 long DoDebit(long handle, char *firstAmount, char *secondAmount, char *thirdAmount, char *dateTime, char *out);
 
+// A transaction record of DF04 EF08, and the longest text of one:
+// "serial^terminal^date-time^amount^amount^|", 4 + 12 + 14 hexadecimal
+// digits, two amounts of at most 11 characters (42949672.94), five "^"
+// and the "|".
+constexpr unsigned kDebitRecordSize = 28;
+constexpr unsigned kMaxDebitRecordText = 4 + 12 + 14 + 2 * 11 + 5 + 1;
+
+// The text of a 28-byte record, one "|"-terminated field of "^"-terminated
+// parts: bytes 0-1, 3-8 and 9-15 in upper-case hexadecimal, then the
+// amounts of bytes 20-23 and 24-27 as money text (empty for FF FF FF FF).
+// Written to out without a NUL (at most kMaxDebitRecordText characters);
+// returns the number written.
+int debitRecordText(const unsigned char *record, char *out);
+
 // Reads the transaction records of DF04 EF08 after verifying the keypad
 // PIN: records 1 to 30 up to the first the card does not give, each as
 // "serial^terminal^date-time^amount^amount^|", from the start of out
