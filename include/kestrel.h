@@ -366,12 +366,14 @@ long iUnblockPIN(int iType, char *cardInfo, char *out);
  *
  * A failure after the debit command was sent may come with a debited
  * card: the PSAM refused the card's MAC2 (typically -37634, "MAC无效"), or
- * the card's answer to the debit was lost (-28416).  The card's balance
- * may then be lower although the call failed and wrote no result text.
+ * the card's answer to the debit did not arrive whole (-28416 when it was
+ * lost, or the negated 61xx or 6Cxx that stood in its place).  The card's
+ * balance may then be lower although the call failed and wrote no result
+ * text.
  * For such a failure logbuf holds the error line followed by
  *   "iDoDebit, debit not confirmed: serial SSSS, terminal serial TTTTTTTT,
  *   TAC XXXXXXXX\r\n"
- * (one line; TAC empty when the card's answer was lost).  SSSS is the
+ * (one line; TAC empty when the card's answer did not arrive).  SSSS is the
  * card's transaction serial for this debit, with which the card's record
  * of the debit begins: when iReadDebitRecord shows a record beginning
  * SSSS^ with this terminal number and date and time, the card did debit.

@@ -173,8 +173,10 @@ long debitCard(long handle, const unsigned char *terminalSerial, const unsigned 
     unsigned int len = 0;
     unsigned int sw = exchange(handle, cardSlot, cmd, sizeof cmd, rsp, sizeof rsp, &len);
     // A card that refused the debit kept its balance; one whose answer did
-    // not arrive whole may have debited.
-    *maybeDebited = sw == kSwExchangeFailed || (sw == 0x9000 && len < 2 * kMac);
+    // not arrive whole may have debited: the exchange failed, the answer
+    // still waits behind a second 61xx, or its GET RESPONSE drew 6Cxx.
+    const unsigned sw1 = sw >> 8;
+    *maybeDebited = sw == kSwExchangeFailed || sw1 == 0x61 || sw1 == 0x6C || (sw == 0x9000 && len < 2 * kMac);
     if (sw != 0x9000) return apduErrTanslation(sw);
     if (len < 2 * kMac) return malformedAnswer();
     memcpy(tac, rsp, kMac);

@@ -45,7 +45,8 @@ long initializeForDebit(long handle, const DebitInputs &in, const unsigned char 
 // The debit, B0 2C 01 00 0F: terminal transaction serial (4), date and
 // time (7), MAC1 (4).  Returns 0 with the TAC and MAC2 (4 bytes each), or
 // an error code; *maybeDebited tells whether the card may have debited
-// all the same: its answer was lost or malformed, rather than a refusal.
+// all the same: its answer did not arrive whole (a failed exchange, 61xx
+// or 6Cxx left, or fewer than 8 bytes), rather than a refusal.
 long debitCard(long handle, const unsigned char *terminalSerial, const unsigned char *dateTime,
                const unsigned char *mac1, unsigned char *tac, unsigned char *mac2, bool *maybeDebited);
 

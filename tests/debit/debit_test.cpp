@@ -149,6 +149,11 @@ TEST_F(Debit, FailureAfterTheDebitCommand) {
              return startsWith(prev, "B0 2C") ? hex("6F 00") : answer;
          },
          false, -28416, true, false},
+        {"answer to the debit still pending",
+         [](const Bytes &prev, const Bytes &, Bytes answer) {
+             return startsWith(prev, "B0 2C") ? hex("61 08") : answer;
+         },
+         false, -0x6108, true, false},
         {"MAC1 refused by the card", [](const Bytes &, const Bytes &, Bytes a) { return a; }, true, -37634, false, false},
     };
     for (const Row &row : rows) {
