@@ -61,9 +61,6 @@ public:
     // The terminal number (6 bytes), or no terminal file at all.
     void setTerminalNumber(std::optional<Bytes> number) { terminal_ = std::move(number); }
     const std::optional<Bytes> &terminalNumber() const { return terminal_; }
-    // The terminal transaction serial of the next MAC1 (1 at first).
-    void setTransactionSerial(uint32_t serial) { transactionSerial_ = serial; }
-    uint32_t transactionSerial() const { return transactionSerial_; }
 
 protected:
     Reply process(const Apdu &apdu) override;
@@ -81,7 +78,7 @@ protected:
     std::vector<PsamApplication> applications_;
     KeySet keys_;
     std::optional<Bytes> terminal_ = hex("00 00 00 00 00 01");
-    uint32_t transactionSerial_ = 1;
+    uint32_t transactionSerial_ = 1;  // of the next MAC1
 
     // session state
     int selected_ = -1;
