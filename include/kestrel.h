@@ -1226,6 +1226,67 @@ long iUnblockPIN(int iType, char *cardInfo, char *out);
 long iReadCard(int iType, int iAuthType, char *pCardInfo, char *pFileAddr, char *pOutInfo);
 long iWriteCard(int iType, char *pCardInfo, char *pFileAddr, char *pWriteData, char *pOutInfo);
 
+/* Debit (purchase) on the card's debit application, with the PSAM in the
+ * reader computing MAC1 and checking the card's MAC2.
+ *
+ * iDoDebit: pCardInfo names the card as for iReloadPIN; pPayInfo is
+ * "amount1|amount2|YYYYMMDDhhmmss|": two amounts in yuan (digits, at most
+ * one "." and two decimals, at most 42949672.95) and the date and time,
+ * exactly 14 digits; a fourth field is ignored.  The card is given the
+ * three amounts 0, amount1 and amount2 to debit.  The holder types the
+ * PIN on the keypad; the initial PIN 480913 is refused (-35).  pOutInfo (KESTREL_DEBIT_OUT_SIZE bytes) receives on success the
+ * 74 characters
+ *   alg|00B5|AAAAAAAABBBBBBBB|32|terminal|serial|YYYYMMDDhhmmss|TAC|
+ * alg the card's algorithm in two lower-case hexadecimal digits, A and B
+ * amount1 and amount2 in fen as 8 hexadecimal digits each, terminal the
+ * PSAM's terminal number (12 hexadecimal digits), serial the PSAM's
+ * terminal transaction serial (8) and TAC the card's transaction
+ * certificate (8), all upper case.  logbuf then holds the out-para line
+ * "iDoDebit, out para: 0, <text>\r\n".
+ * Failures write the code's text: -14 for the arguments (nothing sent to
+ * the reader), -11, -22 for another card, the PIN's codes (-35, -51, -52,
+ * -32, -33), -2201, -2202, -24 for a PSAM whose key or region does not
+ * serve the card, and the card's or PSAM's status words translated (for
+ * instance -37889, 94 01, when the balance does not cover the debit).
+ *
+ * A failure after the debit command was sent may come with a debited
+ * card: the PSAM refused the card's MAC2 (typically -37634, "MAC无效"), or
+ * the card's answer to the debit did not arrive whole (-28416 when it was
+ * lost, or the negated 61xx or 6Cxx that stood in its place).  The card's
+ * balance may then be lower although the call failed and wrote no result
+ * text.
+ * For such a failure logbuf holds the error line followed by
+ *   "iDoDebit, debit not confirmed: serial SSSS, terminal serial TTTTTTTT,
+ *   TAC XXXXXXXX\r\n"
+ * (one line; TAC empty when the card's answer did not arrive).  SSSS is the
+ * card's transaction serial for this debit, with which the card's record
+ * of the debit begins: when iReadDebitRecord shows a record beginning
+ * SSSS^ with this terminal number and date and time, the card did debit.
+ * A failure without that line left the balance unchanged.
+ *
+ * iReadDebitRecord: the card's transaction records, newest first, after
+ * the holder's PIN from the keypad.  pOutInfo (KESTREL_DEBIT_RECORDS_SIZE
+ * bytes) receives, from its first byte, one field per record (at most
+ * 30):
+ *   SSSS^TTTTTTTTTTTT^YYYYMMDDhhmmss^amount1^amount2^|
+ * the transaction serial, terminal number and date and time in
+ * hexadecimal, and the two amounts in yuan ("12.50"; empty when the card
+ * holds no amount there).  A card without records fails with the code of
+ * its answer to the first read (-27267, 6A 83, usually).
+ *
+ * iTryPIN: verifies the first 6 characters of pPIN (decimal digits; the
+ * last may be the padding F) as the holder's PIN, without the keypad.
+ * pOutInfo (KESTREL_TRY_PIN_OUT_SIZE bytes) receives "" or the code's
+ * text ("PIN校验失败，剩余次数N次" for -51).  Writes no out-para line, and
+ * closes the reader state on every path, also when the arguments are
+ * refused, so that a pending HSM step sequence ends. */
+#define KESTREL_DEBIT_OUT_SIZE 100
+#define KESTREL_DEBIT_RECORDS_SIZE 1741
+#define KESTREL_TRY_PIN_OUT_SIZE 100
+long iDoDebit(int iType, char *pCardInfo, char *pPayInfo, char *pOutInfo);
+long iReadDebitRecord(int iType, char *pOutInfo);
+long iTryPIN(int iType, char *pPIN, char *pOutInfo);
+
 /** @} */
 
 /* ======================================================================
