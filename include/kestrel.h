@@ -1164,7 +1164,9 @@ long iReloadPIN(int iType, char *cardInfo, char *out);
  */
 long iUnblockPIN(int iType, char *cardInfo, char *out);
 
-/* ---- Data items by file address --------------------------------------
+/**
+ * @name Data items by file address
+ *
  * pFileAddr names up to 5 groups, each "<file address>|<item>|...|$" with
  * at most 4 items: the file address is the DF ("SSSE", "DF01".."DF07")
  * and the EF ("EF05"...) run together, an item is its tag in 2
@@ -1172,120 +1174,203 @@ long iUnblockPIN(int iType, char *cardInfo, char *out);
  * item, or the number of a record of a cyclic file ("01".."1E").  A group
  * of a transparent or cyclic file may name no item: the whole file, every
  * record (up to 30).  Groups after the fifth, and items after the fourth,
- * are not looked at.  cardInfo names the card as for iReloadPIN.
- *
- * iReadCard: files that the PIN or the terminal's authentication may each
- * open are opened with the PIN for iAuthType 1, with the PSAM for 2 (any
- * other value: -14); files that need the PIN, or both, always ask for it.
- * The PIN is typed on the reader's keypad, at most once per call.  A file
- * of the application (SSSE) named after a file of DF01..DF07 is read from
- * the application, which is selected again.  out receives per
- * group "<file address>|", each item's text and "|" (a transparent file
- * is one field, each cyclic record one), and "$".  Texts: text items as
- * stored (GB18030), digits, amounts in yuan with two decimals, binary as
- * upper-case hexadecimal; composite items and cyclic records as their
- * fields each followed by "^".
- *
- * out must hold KESTREL_READCARD_OUT_SIZE bytes: 5 groups of
- * KESTREL_READCARD_GROUP_SIZE characters, each with its "$", and the NUL.
- * A group's text is at most the 8 characters of its file address and "|",
- * then per field at most 2 characters per byte of the item's length (11
- * for an amount; a cyclic record the sum of its fields' texts and "^"s)
- * and "|".  The largest group of each card version:
- *   version 1: DF02EF07 with 30 records of 85 bytes, 8 + 1 + 30 * (97 + 1)
- *              = 2949;
- *   version 2: SSSEEF08, 4096 bytes: 8 + 1 + 8192 + 1 = 8202;
- *   version 3: SSSEEF08, 8192 bytes: 8 + 1 + 16384 + 1 = 16394;
- * so 5 * (16394 + 1) + 1 = 81976 bytes.  A card answering more than an
- * item holds is read up to the item's length, and nothing is written
- * past that size on any path.
- *
- * iWriteCard: pWriteData holds one group per group of pFileAddr, with the
- * same file address and one value per item, in the item's text form; the
- * group of a transparent file holds the file's content (hexadecimal, at
- * most 2559 bytes, from offset 0), a group of a cyclic file one record per
- * value, each appended as the file's newest record in the order given.
- * Text longer than a text item is cut to its length, digits beyond a
- * digit item's length are dropped.  Every group and value is checked
- * before anything is written: -14 for a data text of another shape than
- * the address list (or more than one value for a transparent file), -23
- * for a malformed address or a value that does not convert (hexadecimal
- * longer than its item among them), -25 for a
- * file or item the card's version lacks, -27010 for an item that cannot
- * be written (the debit records of DF04EF08).  A failure of the card
- * after the first group leaves the groups before it written.  out (at
- * least KESTREL_WRITECARD_OUT_SIZE bytes) receives the empty text.
- *
- * Both return 0, or a negative code with its text in out (the retry text
- * of a refused PIN).  logbuf holds the error line after a failure,
- * iReadCard's out-para line after a read, and the card's diversification
- * trace ("DivIndex: ...") after a write, which logs no output. */
+ * are not looked at.  pCardInfo names the card as for iReloadPIN().
+ * @{
+ */
+
+/**
+ * Size of one group's text in out of iReadCard().  A group's text is at
+ * most the 8 characters of its file address and "|", then per field at
+ * most 2 characters per byte of the item's length (11 for an amount; a
+ * cyclic record the sum of its fields' texts and "^"s) and "|".  The
+ * largest group of each card version: version 1, DF02EF07 with 30 records
+ * of 85 bytes, 8 + 1 + 30 * (97 + 1) = 2949; version 2, SSSEEF08 of 4096
+ * bytes, 8 + 1 + 8192 + 1 = 8202; version 3, SSSEEF08 of 8192 bytes,
+ * 8 + 1 + 16384 + 1 = 16394.
+ */
 #define KESTREL_READCARD_GROUP_SIZE 16394
+/** Size of pOutInfo of iReadCard(): 5 groups, each with its "$", and the NUL. */
 #define KESTREL_READCARD_OUT_SIZE (5 * (KESTREL_READCARD_GROUP_SIZE + 1) + 1)
+/** Size of pOutInfo of iWriteCard(). */
 #define KESTREL_WRITECARD_OUT_SIZE 100
+
+/**
+ * @brief Reads the data items that pFileAddr names.
+ *
+ * Files that the PIN or the terminal's authentication may each open are
+ * opened with the PIN for iAuthType 1, with the PSAM for 2 (any other
+ * value: -14); files that need the PIN, or both, always ask for it.  The
+ * PIN is typed on the reader's keypad, at most once per call.  A file of
+ * the application (SSSE) named after a file of DF01..DF07 is read from the
+ * application, which is selected again.
+ *
+ * pOutInfo receives per group "<file address>|", each item's text and "|"
+ * (a transparent file is one field, each cyclic record one), and "$".
+ * Texts: text items as stored (GB18030), digits, amounts in yuan with two
+ * decimals, binary as upper-case hexadecimal; composite items and cyclic
+ * records as their fields each followed by "^".  A card answering more
+ * than an item holds is read up to the item's length; nothing is written
+ * past #KESTREL_READCARD_OUT_SIZE on any path, and a failed read leaves
+ * no partial result.  logbuf holds the out-para line after a read, the
+ * error line after a failure.
+ * @sends to the card SELECT of each DF and EF, READ RECORD or READ BINARY
+ *        (200 bytes at a time); VERIFY with the keyed PIN (slot 0x00
+ *        keypad commands) and/or GET CHALLENGE and EXTERNAL AUTHENTICATE
+ *        with the PSAM's cryptogram, as the files require.
+ * @param[in]  iType      card interface, 1 to 4.
+ * @param[in]  iAuthType  1 the PIN, 2 the PSAM, for files either opens.
+ * @param[in]  pCardInfo  "<identification code>|<card number>|".
+ * @param[in]  pFileAddr  the groups, as above.
+ * @param[out] pOutInfo   #KESTREL_READCARD_OUT_SIZE bytes: the groups'
+ *                        texts, or the error text.
+ * @return 0, or a code of this layer;
+ * @retval -22 the card is not the one pCardInfo names.
+ * @retval -23 a malformed file address or item.
+ * @retval -25 a file or item the card's version lacks.
+ * @retval -51 the PIN refused ("PIN校验失败，剩余次数N次").
+ */
 long iReadCard(int iType, int iAuthType, char *pCardInfo, char *pFileAddr, char *pOutInfo);
+
+/**
+ * @brief Writes the data items that pFileAddr names.
+ *
+ * pWriteData holds one group per group of pFileAddr, with the same file
+ * address and one value per item, in the item's text form; the group of
+ * a transparent file holds the file's content (hexadecimal, at most 2559
+ * bytes, from offset 0), a group of a cyclic file one record per value,
+ * each appended as the file's newest record in the order given.  Text
+ * longer than a text item is cut to its length, digits beyond a digit
+ * item's length are dropped.  Every group and value is checked before
+ * anything is written.  A failure of the card after the first group
+ * leaves the groups before it written.  logbuf holds the card's
+ * diversification trace ("DivIndex: ...") after a write, which logs no
+ * out-para line.
+ * @sends to the PSAM its power-on, selection and the key diversification;
+ *        to the card GET CHALLENGE, EXTERNAL AUTHENTICATE, SELECT of each
+ *        file, UPDATE RECORD, APPEND RECORD or UPDATE BINARY.
+ * @param[in]  iType       card interface, 1 to 4.
+ * @param[in]  pCardInfo   "<identification code>|<card number>|".
+ * @param[in]  pFileAddr   the groups, as above.
+ * @param[in]  pWriteData  the values, one group per group of pFileAddr.
+ * @param[out] pOutInfo    #KESTREL_WRITECARD_OUT_SIZE bytes: an empty
+ *                         text, or the error text.
+ * @return 0, or a code of this layer;
+ * @retval -14 a data text of another shape than the address list, or more
+ *         than one value for a transparent file.
+ * @retval -22 the card is not the one pCardInfo names.
+ * @retval -23 a malformed address or a value that does not convert
+ *         (hexadecimal longer than its item among them).
+ * @retval -25 a file or item the card's version lacks.
+ * @retval -27010 an item that cannot be written (the debit records of
+ *         DF04EF08).
+ */
 long iWriteCard(int iType, char *pCardInfo, char *pFileAddr, char *pWriteData, char *pOutInfo);
 
-/* Debit (purchase) on the card's debit application, with the PSAM in the
- * reader computing MAC1 and checking the card's MAC2.
+/** @} */
+
+/**
+ * @name Debit
  *
- * iDoDebit: pCardInfo names the card as for iReloadPIN; pPayInfo is
- * "amount1|amount2|YYYYMMDDhhmmss|": two amounts in yuan (digits, at most
- * one "." and two decimals, at most 42949672.95) and the date and time,
- * exactly 14 digits; a fourth field is ignored.  The card is given the
- * three amounts 0, amount1 and amount2 to debit.  The holder types the
- * PIN on the keypad; the initial PIN 480913 is refused (-35).  pOutInfo (KESTREL_DEBIT_OUT_SIZE bytes) receives on success the
- * 74 characters
- *   alg|00B5|AAAAAAAABBBBBBBB|32|terminal|serial|YYYYMMDDhhmmss|TAC|
+ * Debit (purchase) on the card's debit application, with the PSAM in the
+ * reader computing MAC1 and checking the card's MAC2.
+ * @{
+ */
+
+/** Size of pOutInfo of iDoDebit(). */
+#define KESTREL_DEBIT_OUT_SIZE 100
+/** Size of pOutInfo of iReadDebitRecord(): 30 records and the NUL. */
+#define KESTREL_DEBIT_RECORDS_SIZE 1741
+/** Size of pOutInfo of iTryPIN(). */
+#define KESTREL_TRY_PIN_OUT_SIZE 100
+
+/**
+ * @brief Debits two amounts from the card, after the holder's PIN from
+ * the keypad.
+ *
+ * pPayInfo is "amount1|amount2|YYYYMMDDhhmmss|": two amounts in yuan
+ * (digits, at most one "." and two decimals, at most 42949672.95) and the
+ * date and time, exactly 14 digits; a fourth field is ignored.  The card
+ * is given the three amounts 0, amount1 and amount2 to debit.  On success
+ * pOutInfo receives the 74 characters
+ * <tt>alg|00B5|AAAAAAAABBBBBBBB|32|terminal|serial|YYYYMMDDhhmmss|TAC|</tt>:
  * alg the card's algorithm in two lower-case hexadecimal digits, A and B
  * amount1 and amount2 in fen as 8 hexadecimal digits each, terminal the
  * PSAM's terminal number (12 hexadecimal digits), serial the PSAM's
  * terminal transaction serial (8) and TAC the card's transaction
- * certificate (8), all upper case.  logbuf then holds the out-para line
- * "iDoDebit, out para: 0, <text>\r\n".
- * Failures write the code's text: -14 for the arguments (nothing sent to
- * the reader), -11, -22 for another card, the PIN's codes (-35, -51, -52,
- * -32, -33), -2201, -2202, -24 for a PSAM whose key or region does not
- * serve the card, and the card's or PSAM's status words translated (for
- * instance -37889, 94 01, when the balance does not cover the debit).
+ * certificate (8), all upper case; logbuf holds
+ * <tt>iDoDebit, out para: 0, &lt;text&gt;</tt>.
  *
  * A failure after the debit command was sent may come with a debited
- * card: the PSAM refused the card's MAC2 (typically -37634, "MAC无效"), or
- * the card's answer to the debit did not arrive whole (-28416 when it was
- * lost, or the negated 61xx or 6Cxx that stood in its place).  The card's
- * balance may then be lower although the call failed and wrote no result
- * text.
- * For such a failure logbuf holds the error line followed by
- *   "iDoDebit, debit not confirmed: serial SSSS, terminal serial TTTTTTTT,
- *   TAC XXXXXXXX\r\n"
- * (one line; TAC empty when the card's answer did not arrive).  SSSS is the
- * card's transaction serial for this debit, with which the card's record
- * of the debit begins: when iReadDebitRecord shows a record beginning
- * SSSS^ with this terminal number and date and time, the card did debit.
- * A failure without that line left the balance unchanged.
- *
- * iReadDebitRecord: the card's transaction records, newest first, after
- * the holder's PIN from the keypad.  pOutInfo (KESTREL_DEBIT_RECORDS_SIZE
- * bytes) receives, from its first byte, one field per record (at most
- * 30):
- *   SSSS^TTTTTTTTTTTT^YYYYMMDDhhmmss^amount1^amount2^|
- * the transaction serial, terminal number and date and time in
- * hexadecimal, and the two amounts in yuan ("12.50"; empty when the card
- * holds no amount there).  A card without records fails with the code of
- * its answer to the first read (-27267, 6A 83, usually).
- *
- * iTryPIN: verifies the first 6 characters of pPIN (decimal digits; the
- * last may be the padding F) as the holder's PIN, without the keypad.
- * pOutInfo (KESTREL_TRY_PIN_OUT_SIZE bytes) receives "" or the code's
- * text ("PIN校验失败，剩余次数N次" for -51).  Writes no out-para line, and
- * closes the reader state on every path, also when the arguments are
- * refused, so that a pending HSM step sequence ends. */
-#define KESTREL_DEBIT_OUT_SIZE 100
-#define KESTREL_DEBIT_RECORDS_SIZE 1741
-#define KESTREL_TRY_PIN_OUT_SIZE 100
+ * card: the PSAM refused the card's MAC2 (typically -37634, "MAC无效"),
+ * or the card's answer to the debit did not arrive whole (-28416 when it
+ * was lost, or the negated 61xx or 6Cxx that stood in its place).  The
+ * card's balance may then be lower although the call failed and wrote no
+ * result text.  For such a failure logbuf holds the error line followed
+ * by the line <tt>iDoDebit, debit not confirmed: serial SSSS, terminal
+ * serial TTTTTTTT, TAC XXXXXXXX</tt> (TAC empty when the card's answer did
+ * not arrive).  SSSS is the card's transaction serial for this debit,
+ * with which the card's record of the debit begins: when
+ * iReadDebitRecord() shows a record beginning SSSS^ with this terminal
+ * number and date and time, the card did debit.  A failure without that
+ * line left the balance unchanged.
+ * @sends to slot 0x00 the keypad commands; to the card VERIFY, INITIALIZE
+ *        FOR PURCHASE and DEBIT FOR PURCHASE; to the PSAM its power-on,
+ *        selection, MAC1 and the check of MAC2.
+ * @param[in]  iType      card interface, 1 to 4.
+ * @param[in]  pCardInfo  "<identification code>|<card number>|".
+ * @param[in]  pPayInfo   "amount1|amount2|YYYYMMDDhhmmss|".
+ * @param[out] pOutInfo   #KESTREL_DEBIT_OUT_SIZE bytes: the result text,
+ *                        or the error text.
+ * @return 0, or a code of this layer;
+ * @retval -14 the arguments (nothing sent to the reader).
+ * @retval -22 the card is not the one pCardInfo names.
+ * @retval -35 the initial PIN 480913 typed.
+ * @retval -51 the PIN refused; -52 the PIN blocked; -32 and -33 the
+ *         keypad entry.
+ * @retval -2201 no PSAM; -2202 the PSAM lacks the application; -24 its key
+ *         or region does not serve the card.
+ * @retval -37889 the balance does not cover the debit (94 01).
+ */
 long iDoDebit(int iType, char *pCardInfo, char *pPayInfo, char *pOutInfo);
+
+/**
+ * @brief Reads the card's transaction records, newest first, after the
+ * holder's PIN from the keypad.
+ *
+ * pOutInfo receives, from its first byte, one field per record (at most
+ * 30): <tt>SSSS^TTTTTTTTTTTT^YYYYMMDDhhmmss^amount1^amount2^|</tt>, the
+ * transaction serial, terminal number and date and time in hexadecimal,
+ * and the two amounts in yuan ("12.50"; empty when the card holds no
+ * amount there).
+ * @sends to slot 0x00 the keypad commands; to the card VERIFY and READ
+ *        RECORD of the transaction records.
+ * @param[in]  iType     card interface, 1 to 4.
+ * @param[out] pOutInfo  #KESTREL_DEBIT_RECORDS_SIZE bytes: the records, or
+ *                       the error text.
+ * @return 0, or a code of this layer;
+ * @retval -27267 a card without records (6A 83 to the first read).
+ */
 long iReadDebitRecord(int iType, char *pOutInfo);
+
+/**
+ * @brief Verifies a PIN given by the host, without the keypad.
+ *
+ * The first 6 characters of pPIN (decimal digits; the last may be the
+ * padding F) are verified as the holder's PIN.  Writes no out-para line,
+ * and closes the reader state on every path, also when the arguments are
+ * refused, so that a pending HSM step sequence ends.
+ * @sends to the card VERIFY (00 20 00 00) with the PIN.
+ * @param[in]  iType     card interface, 1 to 4.
+ * @param[in]  pPIN      the PIN, 6 characters.
+ * @param[out] pOutInfo  #KESTREL_TRY_PIN_OUT_SIZE bytes: an empty text, or
+ *                       the error text.
+ * @return 0, or a code of this layer;
+ * @retval -14 a PIN of other characters, or shorter than 6.
+ * @retval -51 "PIN校验失败，剩余次数N次".
+ */
 long iTryPIN(int iType, char *pPIN, char *pOutInfo);
+
+/** @} */
 
 /** @} */
 
