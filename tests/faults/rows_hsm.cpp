@@ -7,6 +7,7 @@
 // reads the item back to know which), never anything else.
 #include <memory>
 
+#include "cards/reader_device.h"
 #include "cards/ss_card.h"
 #include "fault_matrix.h"
 #include "kestrel.h"
@@ -63,9 +64,58 @@ Outcome writeItem() {
     return o;
 }
 
+// Step 1 of the debit (the holder typing the PIN), then Step 2 with the
+// module's answer.  A failed Step 2 may come with a debited card; the host
+// then looks among the card's records for the transaction serial of Step
+// 1's request, and the row checks that this tells it the truth: a record
+// of that serial exactly when the balance is lower, by the amount.  The
+// outcome leaves out what differs from one debit to the next (the MAC2 and
+// TAC of the result).
+Outcome debitSequence() {
+    auto card = cardInReader();
+    auto device = std::dynamic_pointer_cast<vr::ReaderDevice>(vr::VirtualReader::instance().reader()->slot(0x00).card);
+    if (device && device->keypad().pending() == 0) device->keypad().type("123456");
+    const uint32_t before = card ? card->balance() : 0;
+    std::string info = kCardInfo, pay = "0|0.01|20240401103000|";
+    GuardedBuffer out1(KESTREL_HSM_OUT_SIZE);
+    long rc = iDoDebit_HSM_Step1(1, &info[0], &pay[0], out1.text());
+    if (card) {
+        EXPECT_EQ(card->balance(), before) << "Step 1 changed the balance";
+    }
+    if (rc != 0) return Outcome{rc, {bytesOf(out1)}};
+    const std::string request = out1.text();
+    std::string answer = moduleAnswer(out1.text());
+    GuardedBuffer out2(KESTREL_HSM_OUT_SIZE);
+    rc = iDoDebit_HSM_Step2(&answer[0], out2.text());
+    std::string text = out2.text();
+    if (card) {
+        const bool debited = card->balance() != before;
+        if (debited) {
+            EXPECT_EQ(card->balance(), before - 1) << "the balance moved by another amount";
+        }
+        const std::vector<vr::Bytes> records = card->purseRecords();
+        // alg|017F|random|serial|...
+        const std::string serial = request.substr(17, 4);
+        const bool recorded = !records.empty() && records[0].size() >= 2 && vr::hex(serial) == vr::Bytes(records[0].begin(), records[0].begin() + 2);
+        EXPECT_EQ(recorded, debited) << "the record of serial " << serial << " tells another story";
+        EXPECT_TRUE(rc != 0 || debited) << "success reported without the debit";
+    }
+    if (rc == 0 && text.size() > 9) text = text.substr(9, text.size() - 18);  // without MAC2 and TAC
+    return Outcome{rc, {rc == 0 ? text : bytesOf(out2)}};
+}
+
+// The PSAM gives the debit its terminal number; a PSAM that cannot be
+// powered and prepared, or has no terminal file, leaves it zero and the
+// debit goes on.  Only the reading of the file fails the debit.
+bool psamPreparation(size_t k, const std::vector<Step> &session) {
+    const Step &s = session[k];
+    return s.slot >= 0x11 && s.slot <= 0x14 && !(s.command.size() > 1 && s.command[1] == 0xB0);
+}
+
 const Row kRows[] = {
     {"iReadCard_HSM", [] { return itemSequence(false, ""); }, TextRule::CardTable, noOptionalStep},
     {"iWriteCard_HSM", writeItem, TextRule::CardTable, noOptionalStep},
+    {"iDoDebit_HSM", debitSequence, TextRule::CardTable, psamPreparation},
 };
 
 }  // namespace

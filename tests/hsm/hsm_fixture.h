@@ -137,6 +137,15 @@ protected:
                     [&](char *o) { return iWriteCard_HSM_Step2(&answer[0], &data[0], o); });
     }
 
+    static Result debitStep1(std::string pay = "12.50|3.00|20240401103000|", std::string info = kCardInfo,
+                             int iType = 1) {
+        return step(KESTREL_HSM_OUT_SIZE,
+                    [&](char *o) { return iDoDebit_HSM_Step1(iType, &info[0], &pay[0], o); });
+    }
+    static Result debitStep2(std::string answer) {
+        return step(KESTREL_HSM_OUT_SIZE, [&](char *o) { return iDoDebit_HSM_Step2(&answer[0], o); });
+    }
+
     // The data of the card's answers to commands beginning with prefix,
     // in order (status word removed).
     static std::vector<std::string> cardAnswers(const std::string &prefix) {

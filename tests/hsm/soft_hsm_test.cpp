@@ -31,6 +31,8 @@ TEST_F(SoftHsm, RequestsItCannotServe) {
         {"02|0173|" + r8 + "|842400010C|123456|", "does not fit the cipher"},
         {"01|0173|" + r8 + "|842400010C|12345678901234|", "PIN does not fit"},
         {"01|0173|" + r8 + "|842400010C||", "no PIN"},
+        {"02|017F|11223344|0003|000004E20000012C|32|430105000007|2024040110300|", "malformed debit"},
+        {"02|0180|11223344|0003|000004E20000012C|32|430105000007|20240401103000|", "unknown key address 0180"},
         {std::string(5000, '|'), "too long"},
     };
     for (const Row &row : rows) {
@@ -156,6 +158,15 @@ TEST_F(SoftHsm, CommandLineServesASequence) {
     Result o1 = pinStep1(true);
     ASSERT_EQ(o1.rc, 0);
     EXPECT_EQ(pinStep2(true, answerOf(vreaderHsm({other[0], other[1], o1.text}))), failure(-25536));
+
+    // A debit with the terminal serial given.
+    type({"123456"});
+    Result d1 = debitStep1("0|1.00|20240401103000|");
+    ASSERT_EQ(d1.rc, 0) << d1.text;
+    Result d2 = debitStep2(answerOf(vreaderHsm({"--serial=0000BEEF", d1.text})));
+    ASSERT_EQ(d2.rc, 0) << d2.text;
+    EXPECT_EQ(fields(d2.text).at(6), "0000BEEF");
+    EXPECT_EQ(card->balance(), 49900u);
 }
 
 TEST_F(SoftHsm, CommandLineRefusals) {
@@ -170,6 +181,7 @@ TEST_F(SoftHsm, CommandLineRefusals) {
         {{"--profile=/nonexistent/x.profile", "a|"}, 2},
         {{"--atr=3B00", "a|"}, 2},
         {{"--card-id=XY", "a|"}, 2},
+        {{"--serial=0102030405", "a|"}, 2},
     };
     for (const Row &row : rows) {
         Exit r = vreaderHsm(row.args);
