@@ -1374,8 +1374,12 @@ long iTryPIN(int iType, char *pPIN, char *pOutInfo);
 
 /** @} */
 
-/* ======================================================================
- * Layer 7: operations whose cryptograms come from the host's HSM
+/* ====================================================================== */
+/**
+ * @defgroup kestrel_hsm Layer 7: operations whose cryptograms come from the host's HSM
+ * @brief The basic-information read, data-item read and write, PIN reload
+ * and unblock, and debit, with the host's hardware security module in
+ * place of the PSAM.
  *
  * Each operation runs in two or three calls.  Step 1 opens the reader on
  * "USB1", prepares the card and writes into out the text that the host
@@ -1385,80 +1389,349 @@ long iTryPIN(int iType, char *pPIN, char *pOutInfo);
  * other card call may come between the steps: any card-level call closes
  * the reader, and a later step then answers -11 (so does a later step
  * after a failed one).  getHandler() returns the open sequence's reader
- * handle, -11 when none is open.
+ * handle, -11 when none is open.  A later step does not check which
+ * operation's Step 1 opened the sequence.
  *
  * Texts are "|"-terminated fields.  Binary values are upper-case
  * hexadecimal digits; the module's hexadecimal answers may use either
- * case, except where a command header is compared (Step 3).  The
+ * case, except where a command header is compared (PIN Step 3).  The
  * algorithm field is the card's algorithm indicator as two lower-case
  * hexadecimal digits ("01", "02", "03"); a key address field names the
  * module's key in 4 upper-case hexadecimal digits.
  *
  * Challenge block (out of a Step 1 that asks for external
- * authentication): algorithm|key address|random part 1|random part 2|,
+ * authentication): <tt>alg|key address|random part 1|random part 2|</tt>,
  * the two parts 16 digits each: the card's second and first challenge.
- * The module answers with 32 hexadecimal digits, the 16 bytes of
- * EXTERNAL AUTHENTICATE for the card's last challenge (random part 1).
+ * The module answers with 32 hexadecimal digits, the 16 bytes of EXTERNAL
+ * AUTHENTICATE for the card's last challenge (random part 1).
  *
- * cardInfo names the card the operation must act on, as for iReloadPIN:
- * the card identification code in 32 upper-case hexadecimal digits, "|",
- * the card number, "|".  Another card gives -22.
+ * pCardInfo names the card the operation must act on, as for
+ * iReloadPIN(): the card identification code in 32 upper-case hexadecimal
+ * digits, "|", the card number, "|".  Another card gives -22.
  *
- * Failures (the code's text in out): -14 for iType outside 1 to 4, a
- * cardInfo without exactly two "|" (both before the reader is opened), or
- * a module answer of the wrong length, field count, header or not
- * hexadecimal (checked before anything is sent to the card); -11 when the
- * reader cannot be opened or no sequence is open; -22 another card; -21
- * the card's internal authentication differs from the module's; the
- * card's refusal of the module's cryptogram as its translated status
- * (-25536, -25537, -25538 with 2, 1, 0 tries of the key left); the PIN
- * entry codes as for iReloadPIN.
+ * Codes that every step may return (the code's text in out): -14 for
+ * iType outside 1 to 4, a pCardInfo without exactly two "|" (both before
+ * the reader is opened), or a module answer of the wrong length, field
+ * count, header or not hexadecimal (checked before anything is sent to the
+ * card); -11 when the reader cannot be opened or no sequence is open; -22
+ * another card; the card's refusal of the module's cryptogram as its
+ * translated status (-25536, -25537, -25538 with 2, 1, 0 tries of the key
+ * left); the PIN entry codes as for iReloadPIN().
  *
- * out of every step holds KESTREL_HSM_OUT_SIZE bytes, except
- * iReadCardBas_HSM_Step1 (KESTREL_HSM_CARD_DATA_SIZE) and
- * iReadCardBas_HSM_Step2 (KESTREL_BASEINFO_SIZE).  logbuf holds each
- * step's in-para line, then its out-para line on success (none for Step 3)
- * or the error line.
- * ====================================================================== */
-#define KESTREL_HSM_OUT_SIZE 100
-#define KESTREL_HSM_CARD_DATA_SIZE 170
+ * logbuf holds each step's in-para line, then its out-para line on
+ * success (none for PIN Step 3) or the error line.
+ * @{
+ */
 
-/* Basic information with the module checking the card.  Step 1 (card of
- * a known version) writes
- *   region|atr|alg|cardId|R2|R1|R4|R3|device|
- * the issuing-region code (6 digits), the last 13 bytes of the answer to
- * reset (26 digits), the algorithm indicator in decimal ("%02d"), the card
- * identification code (32 digits), the two challenges (16 digits each,
- * second first) over which the card computed its internal authentication,
- * for a card of version 3 two more challenges (second first; the module's
- * external authentication answers R4) and otherwise two empty fields, and
- * the reader's device number (up to its first NUL byte).
- * Step 2 takes expected|cryptogram|: 32 digits of which the first 16 must
- * be the card's internal-authentication answer (-21 otherwise), and an
- * empty field or the 32-digit external authentication with the card's key
- * 0A; out receives the text of iReadCardBas. */
+/** Size of out of every step but iReadCardBas_HSM_Step1(),
+ *  iReadCardBas_HSM_Step2() and iReadCard_HSM_Step2(). */
+#define KESTREL_HSM_OUT_SIZE 100
+/** Size of out of iReadCardBas_HSM_Step1(): the card data for the module. */
+#define KESTREL_HSM_CARD_DATA_SIZE 170
+/** Size of out of iReadCard_HSM_Step2(): the longest group's text
+ *  (#KESTREL_READCARD_GROUP_SIZE characters) and its NUL. */
+#define KESTREL_HSM_READ_OUT_SIZE (KESTREL_READCARD_GROUP_SIZE + 1)
+
+/**
+ * @name Basic information
+ * The module checks the card's internal authentication, and for a card of
+ * version 3 authenticates the terminal, before the basic information is
+ * read.
+ * @{
+ */
+
+/**
+ * @brief Prepares the card of a known version and writes the data with
+ * which the module checks it.
+ *
+ * <tt>region|atr|alg|cardId|R2|R1|R4|R3|device|</tt>: the issuing-region
+ * code (6 digits), the last 13 bytes of the answer to reset (26 digits),
+ * the algorithm indicator in decimal ("%02d"), the card identification
+ * code (32 digits), the two challenges (16 digits each, second first) over
+ * which the card computed its internal authentication, for a card of
+ * version 3 two more challenges (second first; the module's external
+ * authentication answers R4) and otherwise two empty fields, and the
+ * reader's device number (up to its first NUL byte).
+ * @sends to the card: power-on, SELECT of the application, READ RECORD of
+ *        EF05, GET CHALLENGE and INTERNAL AUTHENTICATE (00 88), for version
+ *        3 two more GET CHALLENGE; to the reader: 00 19 01 01 14.
+ * @param[in]  iType     card interface, 1 to 4.
+ * @param[out] pOutInfo  #KESTREL_HSM_CARD_DATA_SIZE bytes: the card data,
+ *                       or the error text.
+ * @return 0 with the sequence open, or a code of this layer;
+ * @retval -20 a card of unknown version.
+ */
 long iReadCardBas_HSM_Step1(int iType, char *pOutInfo);
+
+/**
+ * @brief Checks the module's answer and reads the basic information.
+ *
+ * pHsmData is <tt>expected|cryptogram|</tt>: 32 digits of which the first
+ * 16 must be the card's internal-authentication answer, and an empty field
+ * or the 32-digit external authentication with the card's key 0A.
+ * @sends to the card: EXTERNAL AUTHENTICATE (00 82 00 0A) when the
+ *        cryptogram is given, then the commands of iReadCardBas().
+ * @param[in]  pHsmData  the module's answer.
+ * @param[out] pOutInfo  #KESTREL_BASEINFO_SIZE bytes: the text of
+ *                       iReadCardBas(), or the error text.
+ * @return 0, or a code of this layer;
+ * @retval -21 the card's internal authentication differs from the
+ *         module's.
+ */
 long iReadCardBas_HSM_Step2(char *pHsmData, char *pOutInfo);
 
-/* PIN reload and unblock.  Step 1 (the same for both) writes the
- * challenge block with key address 0090.  Step 2 takes the module's
- * cryptogram; the reload then has the holder type the new PIN twice on
- * the reader's keypad (-34 when the entries differ).  Step 2 writes
- *   alg|0173|challenge|header|pin|
- * the card's fresh 8-byte challenge (16 digits), the header of the
- * command the module builds over it and the new PIN as typed (an odd
- * count padded with F; empty for the unblock).  The reload's header is
- * 8424000114 (16 encrypted bytes) for algorithms 2 and 3 and for a PIN of
- * more than 12 characters, else 842400010C (8 encrypted bytes); the
- * unblock's is 8424000004.  Step 3 takes the whole command in hexadecimal:
- * 842400010C and 24 digits, 8424000114 and 40 digits, 8424000004 and 8
- * digits; out receives an empty text. */
+/** @} */
+
+/**
+ * @name Data items
+ * Items of files that the terminal's authentication opens.  Step 1 takes
+ * a file-address list (as iReadCard()) of which only the first group, up
+ * to and with its "$", is served; the card must be of a known version.
+ * It selects the file and writes the challenge block with the file's key
+ * address for reading or writing (004F, for instance, reads DF01 on cards
+ * of versions 2 and 3).
+ * @{
+ */
+
+/**
+ * @brief Selects the file of the first group and writes the challenge
+ * block with the file's read key address.
+ *
+ * A file that needs both the terminal's authentication and the PIN has the
+ * holder type the PIN on the keypad first (its retry text on a refusal).
+ * @sends to the card: power-on, SELECT of the application, READ RECORD of
+ *        EF05 (the identity), SELECT of the DF and EF, VERIFY after the
+ *        keypad when the file needs the PIN, GET CHALLENGE twice.
+ * @param[in]  iType      card interface, 1 to 4.
+ * @param[in]  pCardInfo  "<identification code>|<card number>|".
+ * @param[in]  pFileAddr  a file-address list; its first group counts.
+ * @param[out] pOutInfo   #KESTREL_HSM_OUT_SIZE bytes: the challenge
+ *                        block, or the error text.
+ * @return 0 with the sequence open, or a code of this layer;
+ * @retval -14 no "$", or a first group of more than 1023 characters.
+ * @retval -23 a malformed address.
+ * @retval -25 a file or item the card's version lacks.
+ * @retval -2204 a file free to read or needing only the PIN (iReadCard()
+ *         reads it).
+ */
+long iReadCard_HSM_Step1(int iType, char *pCardInfo, char *pFileAddr, char *pOutInfo);
+
+/**
+ * @brief Authenticates with the module's cryptogram and reads the group.
+ *
+ * The group's text as iReadCard() writes it, without the "$":
+ * <tt>&lt;file address&gt;|</tt>, each item's text and "|".
+ * @sends to the card: EXTERNAL AUTHENTICATE with the file's key, then the
+ *        reads of iReadCard().
+ * @param[in]  hsmAnswer  the module's cryptogram, 32 hexadecimal digits.
+ * @param[out] pOutInfo   #KESTREL_HSM_READ_OUT_SIZE bytes: the group's
+ *                        text, or the error text.
+ * @return 0, or a code of this layer.
+ */
+long iReadCard_HSM_Step2(char *hsmAnswer, char *pOutInfo);
+
+/**
+ * @brief Selects the file of the first group and writes the challenge
+ * block with the file's write key address.
+ *
+ * @sends to the card: power-on, SELECT of the application, READ RECORD of
+ *        EF05 (the identity), SELECT of the DF and EF, GET CHALLENGE
+ *        twice.
+ * @param[in]  iType      card interface, 1 to 4.
+ * @param[in]  pCardInfo  "<identification code>|<card number>|".
+ * @param[in]  pFileAddr  a file-address list; its first group counts.
+ * @param[out] pOutInfo   #KESTREL_HSM_OUT_SIZE bytes: the challenge
+ *                        block, or the error text.
+ * @return 0 with the sequence open, or a code of this layer;
+ * @retval -14 no "$", or a first group of more than 1023 characters.
+ * @retval -23 a malformed address.
+ * @retval -25 a file or item the card's version lacks.
+ * @retval -27264 a file this interface does not write (the debit records
+ *         of DF04EF08), after the challenge.
+ */
+long iWriteCard_HSM_Step1(int iType, char *pCardInfo, char *pFileAddr, char *pOutInfo);
+
+/**
+ * @brief Authenticates with the module's cryptogram and writes the group.
+ *
+ * pWriteData is a write-data text of one group for the file of Step 1,
+ * checked as iWriteCard() checks it before anything reaches the card; a
+ * cyclic file receives one record, of the first value.  A failure of the
+ * card's write after the authentication may leave the items before the
+ * failing one written: the host reads the group back to know.
+ * @sends to the card: EXTERNAL AUTHENTICATE with the file's key, then the
+ *        writes of iWriteCard().
+ * @param[in]  hsmAnswer   the module's cryptogram, 32 hexadecimal digits.
+ * @param[in]  pWriteData  "<file address>|<value>|...|$".
+ * @param[out] pOutInfo    #KESTREL_HSM_OUT_SIZE bytes: an empty text, or
+ *                         the error text.
+ * @return 0, or a code of this layer;
+ * @retval -14 data for another file, no "$", more than one group, or
+ *         another number of values than Step 1's group has items.
+ * @retval -23 a value that does not convert.
+ */
+long iWriteCard_HSM_Step2(char *hsmAnswer, char *pWriteData, char *pOutInfo);
+
+/** @} */
+
+/**
+ * @name PIN reload and unblock
+ * Step 1, the same for both, writes the challenge block with key address
+ * 0090.  Step 2 authenticates with the module's cryptogram and asks for a
+ * secured command over a fresh challenge; Step 3 sends that command.
+ * @{
+ */
+
+/**
+ * @brief Prepares the card and writes the challenge block with key
+ * address 0090.
+ *
+ * @sends to the card: power-on, SELECT of the application, READ RECORD of
+ *        EF05 (the identity), GET CHALLENGE twice.
+ * @param[in]  iType      card interface, 1 to 4.
+ * @param[in]  pCardInfo  "<identification code>|<card number>|".
+ * @param[out] pOutInfo   #KESTREL_HSM_OUT_SIZE bytes: the challenge
+ *                        block, or the error text.
+ * @return 0 with the sequence open, or a code of this layer.
+ */
 long iReloadPIN_HSM_Step1(int iType, char *pCardInfo, char *pOutInfo);
+
+/**
+ * @brief Authenticates with the module's cryptogram, takes the new PIN
+ * from the keypad and asks for the reload command.
+ *
+ * The holder types the new PIN twice.  out receives
+ * <tt>alg|0173|challenge|header|pin|</tt>: the card's fresh 8-byte
+ * challenge (16 digits), the header of the command the module builds over
+ * it, 8424000114 (16 encrypted bytes) for algorithms 2 and 3 and for a PIN
+ * of more than 12 characters, else 842400010C (8 encrypted bytes), and the
+ * new PIN as typed (an odd count padded with F).
+ * @sends to the card: EXTERNAL AUTHENTICATE (00 82 00 06), GET CHALLENGE;
+ *        to slot 0x00 the keypad commands.
+ * @param[in]  pHsmData  the module's cryptogram, 32 hexadecimal digits.
+ * @param[out] pOutInfo  #KESTREL_HSM_OUT_SIZE bytes: the request, or the
+ *                       error text.
+ * @return 0 with the sequence open, or a code of this layer;
+ * @retval -34 the two entries differ.
+ */
 long iReloadPIN_HSM_Step2(char *pHsmData, char *pOutInfo);
+
+/**
+ * @brief Sends the module's reload command.
+ *
+ * pHsmData is the whole command in hexadecimal: 842400010C and 24 digits,
+ * or 8424000114 and 40 digits (the header in upper case).
+ * @sends to the card: the command.
+ * @param[in]  pHsmData  the module's command.
+ * @param[out] pOutInfo  #KESTREL_HSM_OUT_SIZE bytes: an empty text, or the
+ *                       error text.
+ * @return 0, or a code of this layer.
+ */
 long iReloadPIN_HSM_Step3(char *pHsmData, char *pOutInfo);
+
+/**
+ * @brief As iReloadPIN_HSM_Step1(), which it calls (its log lines carry
+ * that name).
+ *
+ * @sends as iReloadPIN_HSM_Step1().
+ * @param[in]  iType      card interface, 1 to 4.
+ * @param[in]  pCardInfo  "<identification code>|<card number>|".
+ * @param[out] pOutInfo   #KESTREL_HSM_OUT_SIZE bytes: the challenge
+ *                        block, or the error text.
+ * @return 0 with the sequence open, or a code of this layer.
+ */
 long iUnblockPIN_HSM_Step1(int iType, char *pCardInfo, char *pOutInfo);
+
+/**
+ * @brief Authenticates with the module's cryptogram and asks for the
+ * unblock command.
+ *
+ * out receives <tt>alg|0173|challenge|8424000004||</tt>.
+ * @sends to the card: EXTERNAL AUTHENTICATE (00 82 00 06), GET CHALLENGE.
+ * @param[in]  pHsmData  the module's cryptogram, 32 hexadecimal digits.
+ * @param[out] pOutInfo  #KESTREL_HSM_OUT_SIZE bytes: the request, or the
+ *                       error text.
+ * @return 0 with the sequence open, or a code of this layer.
+ */
 long iUnblockPIN_HSM_Step2(char *pHsmData, char *pOutInfo);
+
+/**
+ * @brief Sends the module's unblock command.
+ *
+ * pHsmData is the whole command in hexadecimal: 8424000004 and 8 digits.
+ * @sends to the card: the command.
+ * @param[in]  pHsmData  the module's command.
+ * @param[out] pOutInfo  #KESTREL_HSM_OUT_SIZE bytes: an empty text, or the
+ *                       error text.
+ * @return 0, or a code of this layer.
+ */
 long iUnblockPIN_HSM_Step3(char *pHsmData, char *pOutInfo);
+
+/** @} */
+
+/**
+ * @name Debit
+ * The card's side of iDoDebit(), with the module computing MAC1; the card's
+ * MAC2 and TAC are reported, not checked.  The PSAM only gives the terminal
+ * number.
+ * @{
+ */
+
+/**
+ * @brief Has the holder's PIN verified, initializes the card's purse for
+ * the debit and writes the debit request for the module.
+ *
+ * pPayInfo is as for iDoDebit().  The card is given the amounts 0,
+ * amount1 and amount2.  out receives the 70 characters
+ * <tt>alg|017F|random|serial|AAAAAAAABBBBBBBB|32|terminal|YYYYMMDDhhmmss|</tt>:
+ * the card's pseudo-random number (8 hexadecimal digits) and transaction
+ * serial (4), the two amounts in fen (8 digits each), the PSAM's terminal
+ * number (12 digits; zeros when no PSAM can be prepared for the card's
+ * algorithm or it has no terminal file) and the date and time as given.
+ * @sends to slot 0x00 the keypad commands; to the card VERIFY, SELECT of
+ *        DF04 and INITIALIZE FOR PURCHASE (B0 28); to the PSAM its
+ *        power-on, selection and READ BINARY of file 0016.
+ * @param[in]  iType      card interface, 1 to 4.
+ * @param[in]  pCardInfo  "<identification code>|<card number>|".
+ * @param[in]  pPayInfo   "amount1|amount2|YYYYMMDDhhmmss|".
+ * @param[out] pOutInfo   #KESTREL_HSM_OUT_SIZE bytes: the debit request,
+ *                        or the error text.
+ * @return 0 with the sequence open, or a code of this layer;
+ * @retval -14 the pay info (nothing sent to the reader).
+ * @retval -35 the initial PIN 480913 typed; -51 the PIN refused; -52
+ *         blocked.
+ * @retval -37889 the balance does not cover the debit (94 01).
+ */
+long iDoDebit_HSM_Step1(int iType, char *pCardInfo, char *pPayInfo, char *pOutInfo);
+
+/**
+ * @brief Debits the card with the module's MAC1.
+ *
+ * pHsmData is <tt>terminal serial|YYYYMMDDhhmmss|MAC1|</tt>: 8, 14 and 8
+ * hexadecimal digits; fields after the third are not looked at.  out
+ * receives <tt>MAC2|</tt> and the result text of iDoDebit() with the
+ * terminal serial as the module gave it (its letter case kept) and the
+ * date and time of Step 1.
+ *
+ * A failure of this step may come with a debited card.  The card's
+ * transaction serial of Step 1's request identifies the debit: when
+ * iReadDebitRecord() shows a record beginning with that serial and "^",
+ * the card debited.  When the card's answer did not arrive whole, logbuf
+ * holds after the error line
+ * <tt>iDoDebit_HSM_Step2, debit not confirmed: serial SSSS, terminal serial
+ * TTTTTTTT, TAC </tt>.
+ * @sends to the card DEBIT FOR PURCHASE (B0 2C 01 00 0F).
+ * @param[in]  pHsmData  the module's answer.
+ * @param[out] pOutInfo  #KESTREL_HSM_OUT_SIZE bytes: the result, or the
+ *                       error text.
+ * @return 0, or a code of this layer;
+ * @retval -37634 the card refused MAC1 (93 02); its balance is unchanged.
+ */
+long iDoDebit_HSM_Step2(char *pHsmData, char *pOutInfo);
+
+/** @} */
+
+/** @} */
 
 /* ====================================================================== */
 /**

@@ -17,6 +17,7 @@
 #include "operations.h"
 #include "playback.h"
 #include "preload.h"
+#include "cards/reader_device.h"
 #include "profile.h"
 #include "virtual_reader.h"
 
@@ -67,6 +68,15 @@ std::function<void(vr::Reader &)> idCardOfKind(const char *kind) {
     };
 }
 
+// Operations that ask the holder for the PIN on the keypad on their way.
+bool asksForThePin(const std::string &op) { return op == "iDoDebit_HSM"; }
+
+// The demonstration profile with the holder typing its PIN.
+void pinTyped(vr::Reader &r) {
+    vr::insertProfile(r, vr::demoProfile());
+    if (auto device = std::dynamic_pointer_cast<vr::ReaderDevice>(r.slot(0x00).card)) device->keypad().type("123456");
+}
+
 vr::Profile profileFile(const char *file) {
     vr::Profile p;
     std::string error;
@@ -106,6 +116,7 @@ int main(int argc, char **argv) {
          }},
         {"permanent-residence", idCardOfKind("I"), readsIdentityCards},
         {"residence-permit", idCardOfKind("J"), readsIdentityCards},
+        {"pin-typed", pinTyped, asksForThePin},
     };
     auto &bus = vr::VirtualReader::instance();
     std::string outcomes;

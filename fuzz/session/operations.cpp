@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "errors/errors.h"
+#include "hsm/hsm.h"
 #include "reader/reader.h"
 #include "security/security.h"
 #include "session/session.h"
@@ -86,6 +87,12 @@ void resetLibraryState() {
     m_usercardAlg = 1;
     m_usercardVer = -1;
     memset(usrCardCityCOde, 0, sizeof usrCardCityCOde);
+    memset(mKeys, 0, sizeof mKeys);
+    mAuthType = 0;
+    memset(inParaBuffer1, 0, sizeof inParaBuffer1);
+    memset(des, 0, sizeof des);
+    memset(mATR, 0, sizeof mATR);
+    mATRLen = 0;
     memset(logbuf, 0, sizeof logbuf);
 }
 
