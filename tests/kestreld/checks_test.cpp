@@ -249,6 +249,26 @@ TEST(Fields, DataItemsPairWithTheRequest) {
     EXPECT_TRUE(kestreld::decodeStripe(";1=2?").is_null());
 }
 
+TEST(Fields, DebitResultAndUnconfirmedDebit) {
+    using nlohmann::ordered_json;
+    ordered_json debit = kestreld::decodeDebit("02|00B5|000004D200000064|32|430105000007|00000009|20240131235959|1A2B3C4D|");
+    EXPECT_EQ(debit["amount1Fen"], 1234);
+    EXPECT_EQ(debit["amount2Fen"], 100);
+    EXPECT_EQ(debit["terminalSerial"], "00000009");
+    EXPECT_EQ(debit["tac"], "1A2B3C4D");
+    for (const char *bad : {"02|00B5|000004D2|32|T|S|D|X|", "02|00B5|000004D20000006G|32|T|S|D|X|", "02|00B5|"})
+        EXPECT_TRUE(kestreld::decodeDebit(bad).is_null()) << bad;
+
+    const std::string error = "getErrorInf, code:-37634, error info MAC\r\n";
+    EXPECT_EQ(kestreld::decodeUnconfirmedDebit(error + "iDoDebit, debit not confirmed: serial 002A, terminal serial "
+                                                       "00000009, TAC 1A2B3C4D\r\n"),
+              ordered_json::parse(R"({"serial":"002A","terminalSerial":"00000009","tac":"1A2B3C4D"})"));
+    EXPECT_EQ(kestreld::decodeUnconfirmedDebit(error + "iDoDebit, debit not confirmed: serial 002A, terminal serial "
+                                                       "00000009, TAC \r\n")["tac"], "");
+    EXPECT_TRUE(kestreld::decodeUnconfirmedDebit(error).is_null());
+    EXPECT_TRUE(kestreld::decodeUnconfirmedDebit("iDoDebit, debit not confirmed: serial 002A\r\n").is_null());
+}
+
 TEST(Text, Utf8ToGb18030) {
     std::string gb;
     ASSERT_TRUE(kestreld::utf8ToGb18030("张三|A\xF0\xA0\x80\x80", gb));
@@ -269,7 +289,8 @@ TEST(Fields, RandomTextsAreDecodedSafely) {
         for (auto decode : {kestreld::decodeBasicInfo, kestreld::decodeIdentityCard,
                             kestreld::decodeIdentityCardAnyKind, kestreld::decodeBankNumber,
                             kestreld::decodeLibraryInfo, kestreld::decodeDeviceInfo, kestreld::decodeStripe,
-                            kestreld::decodeScannedCode}) {
+                            kestreld::decodeScannedCode, kestreld::decodeDebit,
+                            kestreld::decodeUnconfirmedDebit}) {
             nlohmann::ordered_json f = decode(text);
             std::string dumped = f.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::strict);
             EXPECT_FALSE(dumped.empty());

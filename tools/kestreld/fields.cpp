@@ -1,5 +1,6 @@
 #include "fields.h"
 
+#include <cstring>
 #include <vector>
 
 #include "text.h"
@@ -129,6 +130,42 @@ json decodeDeviceInfo(const std::string &text) {
 json decodeStripe(const std::string &text) {
     if (!text.empty() && text.back() != '|') return nullptr;
     return json{{"tracks", splitFields(text, '|')}};
+}
+
+json decodeDebit(const std::string &text) {
+    std::vector<std::string> f = splitFields(text, '|');
+    if (f.size() != 8 || text.back() != '|' || f[2].size() != 16 ||
+        f[2].find_first_not_of("0123456789ABCDEF") != std::string::npos)
+        return nullptr;
+    json fields = named(f, {"algorithm", "keyAddress", nullptr, "transactionType", "terminalNumber",
+                            "terminalSerial", "dateTime", "tac"});
+    fields["amount1Fen"] = std::stoul(f[2].substr(0, 8), nullptr, 16);
+    fields["amount2Fen"] = std::stoul(f[2].substr(8), nullptr, 16);
+    return fields;
+}
+
+json decodeUnconfirmedDebit(const std::string &log) {
+    static const std::string kLine = "iDoDebit, debit not confirmed: ";
+    const std::size_t at = log.find(kLine);
+    if (at == std::string::npos) return nullptr;
+    const std::size_t from = at + kLine.size();
+    const std::size_t end = log.find("\r\n", from);
+    // "serial S, terminal serial T, TAC X", X empty when the card's
+    // answer did not arrive.
+    std::vector<std::string> parts;
+    std::string line = log.substr(from, end == std::string::npos ? std::string::npos : end - from) + ", ";
+    for (std::size_t p = 0, next; (next = line.find(", ", p)) != std::string::npos; p = next + 2)
+        parts.push_back(line.substr(p, next - p));
+    const char *const prefixes[] = {"serial ", "terminal serial ", "TAC "};
+    const char *const names[] = {"serial", "terminalSerial", "tac"};
+    if (parts.size() != 3) return nullptr;
+    json fields = json::object();
+    for (std::size_t i = 0; i < parts.size(); ++i) {
+        const std::size_t n = strlen(prefixes[i]);
+        if (parts[i].compare(0, n, prefixes[i]) != 0) return nullptr;
+        fields[names[i]] = parts[i].substr(n);
+    }
+    return fields;
 }
 
 json decodeScannedCode(const std::string &bytes) {

@@ -34,6 +34,14 @@ nlohmann::ordered_json decodeDataItems(const std::string &text, const std::strin
 nlohmann::ordered_json decodeDeviceInfo(const std::string &text);
 // ReadMagInfo: the tracks the head returned, each ended by "|".
 nlohmann::ordered_json decodeStripe(const std::string &text);
+// iDoDebit: "alg|00B5|AAAAAAAABBBBBBBB|32|terminal|serial|date-time|TAC|",
+// the two amounts in fen as hexadecimal.
+nlohmann::ordered_json decodeDebit(const std::string &text);
+// iDoDebit's line in the call log after a failure that may have come
+// with a debited card ("iDoDebit, debit not confirmed: serial S, terminal
+// serial T, TAC X"): {"serial", "terminalSerial", "tac"}, or null when
+// the log holds no such line.
+nlohmann::ordered_json decodeUnconfirmedDebit(const std::string &log);
 // iGetQRCode: the code's bytes (GB18030 or anything else) as text, as
 // upper-case hexadecimal and their count.
 nlohmann::ordered_json decodeScannedCode(const std::string &bytes);
