@@ -33,7 +33,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *in, size_t size) {
     for (auto decode : {kestreld::decodeBasicInfo, kestreld::decodeIdentityCard, kestreld::decodeIdentityCardAnyKind,
                         kestreld::decodeBankNumber, kestreld::decodeLibraryInfo, kestreld::decodeDeviceInfo,
                         kestreld::decodeStripe, kestreld::decodeScannedCode, kestreld::decodeDebit,
-                        kestreld::decodeUnconfirmedDebit}) {
+                        kestreld::decodeDebitRecords, kestreld::decodeUnconfirmedDebit}) {
         // Throws (and so fails) on invalid UTF-8.
         decode(text).dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::strict);
     }

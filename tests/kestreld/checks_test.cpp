@@ -7,6 +7,7 @@
 #include <nlohmann/json.hpp>
 
 #include "config.h"
+#include "endpoints.h"
 #include "fields.h"
 #include "http_checks.h"
 #include "text.h"
@@ -267,6 +268,45 @@ TEST(Fields, DebitResultAndUnconfirmedDebit) {
                                                        "00000009, TAC \r\n")["tac"], "");
     EXPECT_TRUE(kestreld::decodeUnconfirmedDebit(error).is_null());
     EXPECT_TRUE(kestreld::decodeUnconfirmedDebit("iDoDebit, debit not confirmed: serial 002A\r\n").is_null());
+
+    ordered_json records = kestreld::decodeDebitRecords("0004^430105000007^20240401103000^12.50^^|0003^T^D^1.00^2.00^|");
+    ASSERT_EQ(records["records"].size(), 2u);
+    EXPECT_EQ(records["records"][0], ordered_json::parse(R"({"serial":"0004","terminalNumber":"430105000007",)"
+                                                         R"("dateTime":"20240401103000","amount1":"12.50","amount2":""})"));
+    for (const char *bad : {"", "0004^T^D^1^2^", "0004^T^D^1^|", "0004^T^D^1^2|", "0004^T^D^1^2^|x"})
+        EXPECT_TRUE(kestreld::decodeDebitRecords(bad).is_null()) << bad;
+}
+
+// The debit's amounts and date pass only in the forms the library takes.
+TEST(Requests, DebitAmountsAndDate) {
+    const kestreld::Endpoint *debit = kestreld::findEndpoint("/v1/debit");
+    ASSERT_NE(debit, nullptr);
+    const struct {
+        nlohmann::ordered_json amount;
+        const char *dateTime;
+        bool accepted;
+    } cases[] = {
+        {"12.34", "20240131235959", true},  {"0", "20240131235959", true},
+        {"42949672.95", "20240131235959", true}, {"5.", "20240131235959", true},
+        {"0000000000000001", "20240131235959", true},
+        {"42949672.96", "20240131235959", false}, {"12.345", "20240131235959", false},
+        {"1.2.3", "20240131235959", false},  {"-1", "20240131235959", false},
+        {"1e3", "20240131235959", false},    {"", "20240131235959", false},
+        {".", "20240131235959", false},      {"00000000000000001", "20240131235959", false},
+        {12.5, "20240131235959", false},     {"12.50", "2024013123595", false},
+        {"12.50", "2024013123595A", false},  {"12.50", "202401312359590", false},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.amount.dump() + " " + c.dateTime);
+        nlohmann::ordered_json body{{"cardId", "430105D1560000050000000000000042"}, {"cardNumber", "K43000042"},
+                                    {"amount1", "1.00"}, {"amount2", c.amount}, {"dateTime", c.dateTime}};
+        kestreld::Params params;
+        std::string error;
+        EXPECT_EQ(kestreld::parseParams(*debit, body, params, error), c.accepted) << error;
+        if (c.accepted) {
+            EXPECT_EQ(params.payInfo(), "1.00|" + c.amount.get<std::string>() + "|" + c.dateTime + "|");
+        }
+    }
 }
 
 TEST(Text, Utf8ToGb18030) {
@@ -289,7 +329,7 @@ TEST(Fields, RandomTextsAreDecodedSafely) {
         for (auto decode : {kestreld::decodeBasicInfo, kestreld::decodeIdentityCard,
                             kestreld::decodeIdentityCardAnyKind, kestreld::decodeBankNumber,
                             kestreld::decodeLibraryInfo, kestreld::decodeDeviceInfo, kestreld::decodeStripe,
-                            kestreld::decodeScannedCode, kestreld::decodeDebit,
+                            kestreld::decodeScannedCode, kestreld::decodeDebit, kestreld::decodeDebitRecords,
                             kestreld::decodeUnconfirmedDebit}) {
             nlohmann::ordered_json f = decode(text);
             std::string dumped = f.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::strict);

@@ -91,6 +91,13 @@ const std::vector<ReadCase> &readCases() {
              long rc = ReadMagInfo(out);
              return direct(rc, out, sizeof out);
          }},
+        {"/v1/debit/records", "{}",
+         [] {
+             char out[KESTREL_DEBIT_RECORDS_SIZE] = {};
+             long rc = iReadDebitRecord(1, out);
+             return direct(rc, out, sizeof out);
+         },
+         "123456"},
         {"/v1/device-info", nullptr,
          [] {
              char out[KESTREL_DEVICE_INFO_SIZE] = {};
@@ -280,6 +287,68 @@ TEST_F(EndpointsTest, ChangesAreTheLibraryCallsAHostMakes) {
     }
     EXPECT_EQ(holderCard()->pin(), "654321");
     EXPECT_EQ(holderCard()->record(0xDF01, 0xEF05, 0x20), (vr::Bytes{0xBA, 0xFE}));
+}
+
+const char kDebitBody[] = R"({"cardId":"430105D1560000050000000000000042","cardNumber":"K43000042",)"
+                          R"("amount1":"12.50","amount2":"3.00","dateTime":"20240401103000"})";
+
+// The debit, once enabled: the same commands as a host's call (the card's
+// and the PSAM's session data aside), the result's fields, and the card's
+// record of it.
+TEST_F(EndpointsTest, DebitIsTheLibraryCallAHostMakes) {
+    config.enabled = kestreld::kDebit;
+    char payInfo[] = "12.50|3.00|20240401103000|";
+    char out[KESTREL_DEBIT_OUT_SIZE] = {};
+    const uint32_t before = holderCard()->balance();
+    takeTrace();
+    type("123456");
+    ASSERT_EQ(iDoDebit(1, kCardInfo, payInfo, out), 0) << out;
+    std::vector<std::string> wantSent = shapes(takeTrace());
+    type("123456");
+    json answer = post("/v1/debit", kDebitBody).parsed();
+    EXPECT_EQ(answer["code"], 0);
+    EXPECT_EQ(shapes(takeTrace()), wantSent);
+    EXPECT_EQ(answer["raw"].get<std::string>().size(), strlen(out));
+    json fields = answer["fields"];
+    EXPECT_EQ(fields["amount1Fen"], 1250);
+    EXPECT_EQ(fields["amount2Fen"], 300);
+    EXPECT_EQ(fields["dateTime"], "20240401103000");
+    EXPECT_EQ(holderCard()->balance(), before - 2 * 1550);
+    type("123456");
+    json newest = post("/v1/debit/records", "{}").parsed()["fields"]["records"][0];
+    EXPECT_EQ(newest["terminalNumber"], fields["terminalNumber"]);
+    EXPECT_EQ(newest["amount1"], "12.50");
+}
+
+// A card that may have been debited although the call failed: the answer
+// names the transaction, so that the host can find it among the records.
+TEST_F(EndpointsTest, AnUnconfirmedDebitIsNamedInTheAnswer) {
+    // A PSAM that refuses every MAC2.
+    struct RefuseMac2 : vr::Card {
+        std::shared_ptr<vr::Card> psam;
+        vr::Bytes reset() override { return psam->reset(); }
+        void powerOff() override { psam->powerOff(); }
+        vr::Bytes transmit(const vr::Bytes &c) override {
+            if (c.size() > 1 && c[0] == 0x80 && c[1] == 0x72) return {0x93, 0x02};
+            return psam->transmit(c);
+        }
+    };
+    auto refusing = std::make_shared<RefuseMac2>();
+    refusing->psam = reader()->slot(0x11).card;
+    reader()->insert(0x11, refusing);
+    config.enabled = kestreld::kDebit;
+    const uint32_t before = holderCard()->balance();
+    type("123456");
+    json answer = post("/v1/debit", kDebitBody).parsed();
+    EXPECT_EQ(answer["code"], -37634);
+    EXPECT_EQ(answer["ok"], false);
+    EXPECT_EQ(answer["raw"], answer["text"]);
+    json unconfirmed = answer["fields"]["debitNotConfirmed"];
+    ASSERT_TRUE(unconfirmed.is_object()) << answer;
+    EXPECT_EQ(holderCard()->balance(), before - 1550);
+    type("123456");
+    EXPECT_EQ(post("/v1/debit/records", "{}").parsed()["fields"]["records"][0]["serial"], unconfirmed["serial"]);
+    EXPECT_NE(logText().find("done: debit from a local program, code -37634, debit not confirmed"), std::string::npos);
 }
 
 TEST_F(EndpointsTest, NoReaderOnTheBus) {

@@ -163,6 +163,28 @@ void writeDataItems(const Params &p, CallResult &r) {
     finish(r, out, KESTREL_WRITECARD_OUT_SIZE);
 }
 
+// iDoDebit.  A failure after the debit command may have left the card
+// debited: the library then names the transaction in its call log, and
+// the answer carries it as {"debitNotConfirmed": {...}} so that the host
+// can look for it among the card's records.
+void debit(const Params &p, CallResult &r) {
+    char out[KESTREL_DEBIT_OUT_SIZE + 1] = {};
+    std::string cardInfo = p.cardInfo(), payInfo = p.payInfo();
+    r.code = iDoDebit(p.cardType, &cardInfo[0], &payInfo[0], out);
+    finish(r, out, KESTREL_DEBIT_OUT_SIZE);
+    if (r.code == 0) {
+        // Names the transaction in the service log too, for a client that
+        // went away before its answer came.
+        json done = decodeDebit(r.raw);
+        if (!done.is_null()) r.logNote = "terminal transaction serial " + done["terminalSerial"].get<std::string>();
+        return;
+    }
+    json unconfirmed = decodeUnconfirmedDebit(bufferText(logbuf, sizeof logbuf));
+    if (unconfirmed.is_null()) return;
+    r.fields = json{{"debitNotConfirmed", unconfirmed}};
+    r.logNote = "debit not confirmed, card transaction serial " + unconfirmed["serial"].get<std::string>();
+}
+
 json verified(const std::string &) { return json{{"verified", true}}; }
 json changed(const std::string &) { return json{{"changed", true}}; }
 json written(const std::string &) { return json{{"written", true}}; }
@@ -237,6 +259,51 @@ bool setWriteData(const json &v, Params &p, std::string &error) {
     return true;
 }
 
+// An amount in yuan as the library takes it: digits with at most one "."
+// and at most two decimals, at most 42949672.95 (4 bytes of fen).
+bool moneyText(const json &v) {
+    if (!v.is_string()) return false;
+    const std::string &s = v.get_ref<const std::string &>();
+    if (s.empty() || s.size() > kMaxAmount) return false;
+    bool dot = false, digit = false;
+    int decimals = 0;
+    unsigned long long fen = 0;
+    for (unsigned char c : s) {
+        if (c == '.') {
+            if (dot) return false;
+            dot = true;
+        } else if (c >= '0' && c <= '9') {
+            if (dot && ++decimals > 2) return false;
+            digit = true;
+            fen = fen * 10 + (c - '0');  // at most 16 digits: no overflow
+        } else {
+            return false;
+        }
+    }
+    for (; decimals < 2; ++decimals) fen *= 10;
+    return digit && fen <= 0xFFFFFFFFULL;
+}
+
+bool setAmount(const json &v, std::string &amount, const char *name, std::string &error) {
+    if (!moneyText(v))
+        return error = std::string(name) + " must be an amount in yuan as text: digits with at most one '.' and two "
+                                           "decimals, at most 42949672.95",
+               false;
+    amount = v.get<std::string>();
+    return true;
+}
+bool setAmount1(const json &v, Params &p, std::string &error) { return setAmount(v, p.amount1, "amount1", error); }
+bool setAmount2(const json &v, Params &p, std::string &error) { return setAmount(v, p.amount2, "amount2", error); }
+
+bool decimalDigit(unsigned char c) { return c >= '0' && c <= '9'; }
+
+bool setDateTime(const json &v, Params &p, std::string &error) {
+    if (!asciiText(v, kDateTimeLength, kDateTimeLength, decimalDigit))
+        return error = "dateTime must be the transaction's date and time as 14 digits, YYYYMMDDhhmmss", false;
+    p.dateTime = v.get<std::string>();
+    return true;
+}
+
 bool setSeconds(const json &v, Params &p, std::string &error) {
     if (!integerIn(v, 0, 255)) return error = "seconds must be an integer from 0 to 255", false;
     p.seconds = static_cast<int>(v.get<long long>());
@@ -258,9 +325,13 @@ const ParamRule kParamRules[] = {
     {kParamFileAddr, "fileAddr", true, setFileAddr},
     {kParamWriteData, "writeData", true, setWriteData},
     {kParamSeconds, "seconds", false, setSeconds},
+    {kParamPayInfo, "amount1", true, setAmount1},
+    {kParamPayInfo, "amount2", true, setAmount2},
+    {kParamPayInfo, "dateTime", true, setDateTime},
 };
 
 const char kKeypadPin[] = "the holder's PIN on the keypad";
+const char kCardRead[] = "the holder's PIN on the keypad, for files that need it";
 
 }  // namespace
 
@@ -277,8 +348,7 @@ const Endpoint kEndpoints[] = {
      cardTypeCall<iReadBankNo, KESTREL_BANKNO_SIZE>, decodeBankNumber},
     {"/v1/card-type", "card-type", Method::kPost, kRead, 0, cardTypeProbe, nullptr},
     {"/v1/card/read", "card-read", Method::kPost, kRead,
-     kParamCardType | kParamAuthType | kParamCardInfo | kParamFileAddr, readDataItems, nullptr,
-     "the holder's PIN on the keypad, for files that need it"},
+     kParamCardType | kParamAuthType | kParamCardInfo | kParamFileAddr, readDataItems, nullptr, kCardRead},
     {"/v1/pin/verify", "pin-verify", Method::kPost, kRead, kParamCardType,
      cardTypeCall<iVerifyPIN, KESTREL_PIN_OUT_SIZE>, verified, kKeypadPin},
     {"/v1/qrcode", "qrcode", Method::kPost, kRead, kParamSeconds, scanCode, nullptr, "a code at the scanner"},
@@ -286,13 +356,16 @@ const Endpoint kEndpoints[] = {
      "a card swiped through the stripe head"},
     {"/v1/device-info", "device-info", Method::kGet, kRead, 0,
      plainCall<iGetDeviceInfo, KESTREL_DEVICE_INFO_SIZE>, decodeDeviceInfo},
+    {"/v1/debit/records", "debit-records", Method::kPost, kRead, kParamCardType,
+     cardTypeCall<iReadDebitRecord, KESTREL_DEBIT_RECORDS_SIZE>, decodeDebitRecords, kKeypadPin},
     // Operations that change the card: refused unless enabled.
     {"/v1/card/write", "card-write", Method::kPost, kWrite,
      kParamCardType | kParamCardInfo | kParamFileAddr | kParamWriteData, writeDataItems, written, nullptr,
      2 * kMaxWriteData + 4096, kMaxWriteData},
     {"/v1/pin/change", "pin-change", Method::kPost, kPinChange, kParamCardType,
      cardTypeCall<iChangePIN, KESTREL_PIN_OUT_SIZE>, changed, "the holder's PINs on the keypad"},
-    {"/v1/debit", "debit", Method::kPost, kDebit, 0, nullptr, nullptr},
+    {"/v1/debit", "debit", Method::kPost, kDebit, kParamCardType | kParamCardInfo | kParamPayInfo, debit,
+     decodeDebit, kKeypadPin},
     {nullptr, nullptr, Method::kGet, kRead, 0, nullptr, nullptr},
 };
 

@@ -25,6 +25,12 @@ struct Params {
     std::string fileAddr;    // "fileAddr": a file-address list ("SSSEEF05|07|$")
     std::string writeData;   // "writeData": the values, one group per address group
     int seconds = 8;         // "seconds": the time the scanner allows, 0 to 255
+    std::string amount1;     // "amount1", "amount2": yuan, "12.50" (at most 42949672.95)
+    std::string amount2;
+    std::string dateTime;    // "dateTime": the transaction's YYYYMMDDhhmmss
+
+    // The pay-info text of the library: "<amount1>|<amount2>|<dateTime>|".
+    std::string payInfo() const { return amount1 + "|" + amount2 + "|" + dateTime + "|"; }
 
     // The card-info text of the library: "<cardId>|<cardNumber>|".
     std::string cardInfo() const { return cardId + "|" + cardNumber + "|"; }
@@ -37,6 +43,7 @@ enum ParamBits : unsigned {
     kParamFileAddr = 8,
     kParamWriteData = 16,
     kParamSeconds = 32,
+    kParamPayInfo = 64,  // amount1, amount2 and dateTime, all required
 };
 
 // Bounds of the text fields (characters; writeData in GB18030 bytes).
@@ -44,6 +51,9 @@ constexpr std::size_t kCardIdLength = 32;
 constexpr std::size_t kMaxCardNumber = 9;
 constexpr std::size_t kMaxFileAddr = 256;
 constexpr std::size_t kMaxWriteData = 5 * KESTREL_ROW_SIZE;
+// An amount's text ("42949672.95" and room for leading zeros).
+constexpr std::size_t kMaxAmount = 16;
+constexpr std::size_t kDateTimeLength = 14;
 
 // What one library call gave, in UTF-8.
 struct CallResult {
@@ -51,6 +61,7 @@ struct CallResult {
     std::string text;       // the library's text for a failure code
     std::string raw;        // the result text as the library wrote it
     nlohmann::ordered_json fields;  // named fields; null when there are none
+    std::string logNote;    // added to the service log's line of an operation that changes the card
 };
 
 using Runner = void (*)(const Params &, CallResult &);

@@ -144,6 +144,17 @@ json decodeDebit(const std::string &text) {
     return fields;
 }
 
+json decodeDebitRecords(const std::string &text) {
+    if (text.empty() || text.back() != '|') return nullptr;
+    json records = json::array();
+    for (const std::string &record : splitFields(text, '|')) {
+        std::vector<std::string> parts = splitFields(record, '^');
+        if (parts.size() != 5 || record.back() != '^') return nullptr;
+        records.push_back(named(parts, {"serial", "terminalNumber", "dateTime", "amount1", "amount2"}));
+    }
+    return json{{"records", records}};
+}
+
 json decodeUnconfirmedDebit(const std::string &log) {
     static const std::string kLine = "iDoDebit, debit not confirmed: ";
     const std::size_t at = log.find(kLine);

@@ -37,6 +37,10 @@ nlohmann::ordered_json decodeStripe(const std::string &text);
 // iDoDebit: "alg|00B5|AAAAAAAABBBBBBBB|32|terminal|serial|date-time|TAC|",
 // the two amounts in fen as hexadecimal.
 nlohmann::ordered_json decodeDebit(const std::string &text);
+// iReadDebitRecord: one field per record, "serial^terminal^date-time^
+// amount1^amount2^|": {"records": [{"serial", "terminalNumber",
+// "dateTime", "amount1", "amount2"}]}, or null for another layout.
+nlohmann::ordered_json decodeDebitRecords(const std::string &text);
 // iDoDebit's line in the call log after a failure that may have come
 // with a debited card ("iDoDebit, debit not confirmed: serial S, terminal
 // serial T, TAC X"): {"serial", "terminalSerial", "tac"}, or null when

@@ -362,7 +362,9 @@ int Server::runOperation(MHD_Connection *c, Request &rq) {
         return reply(c, rq, MHD_HTTP_SERVICE_UNAVAILABLE, errorBody(MHD_HTTP_SERVICE_UNAVAILABLE, busy + "; try again"),
                      "application/json; charset=utf-8");
     }
-    if (changesCard) log_.line(std::string("done: ") + e.name + " from " + who + ", code " + std::to_string(result.code));
+    if (changesCard)
+        log_.line(std::string("done: ") + e.name + " from " + who + ", code " + std::to_string(result.code) +
+                  (result.logNote.empty() ? "" : ", " + result.logNote));
     char call[64];
     snprintf(call, sizeof call, "code %ld, library %.1f ms", result.code,
              std::chrono::duration<double, std::milli>(callTime).count());
