@@ -79,7 +79,7 @@ bool request(const std::string &method, const std::string &path, const std::stri
 }
 
 void BM_Libinfo_direct(benchmark::State &state) {
-    char info[64] = {};
+    char info[KESTREL_LIBINFO_SIZE + 1] = {};
     for (auto _ : state) benchmark::DoNotOptimize(ICC_Reader_Libinfo(info));
 }
 BENCHMARK(BM_Libinfo_direct);

@@ -3,6 +3,7 @@
 // endpoints one card operation at a time.
 #pragma once
 
+#include <atomic>
 #include <string>
 
 #include "card_worker.h"
@@ -13,6 +14,8 @@ struct MHD_Daemon;
 struct MHD_Connection;
 
 namespace kestreld {
+
+struct Endpoint;
 
 class Server {
 public:
@@ -56,6 +59,8 @@ private:
     // The destructor stops the daemons (and so every request that waits
     // for the worker) before the worker goes.
     CardWorker worker_;
+    // The operation on the card worker now, for the busy answers.
+    std::atomic<const Endpoint *> running_{nullptr};
 };
 
 }  // namespace kestreld

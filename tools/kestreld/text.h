@@ -12,6 +12,10 @@ namespace kestreld {
 // U+FFFD and conversion goes on with the next byte; NUL bytes are kept.
 std::string gb18030ToUtf8(const char *bytes, std::size_t n);
 
+// GB18030 of a UTF-8 text (for texts that go to the library).  False when
+// the text is not valid UTF-8 or the system has no converter.
+bool utf8ToGb18030(const std::string &utf8, std::string &gb18030);
+
 // UTF-8 of the NUL-terminated text in a library buffer of `size` bytes
 // (all of it when it holds no NUL).
 std::string bufferText(const char *buffer, std::size_t size);
