@@ -42,6 +42,13 @@ std::string faultName(Fault f) {
     return "?";
 }
 
+void freshCards(const std::vector<std::string> &typed) {
+    static const vr::Profile demo = vr::demoProfile();
+    vr::Profile p = demo;
+    for (const std::string &keys : typed) p.keypad.push_back(vr::typedEntry(keys));
+    vr::insertProfile(*vr::VirtualReader::instance().reader(), p);
+}
+
 std::string cellName(const ::testing::TestParamInfo<Cell> &info) {
     return std::string(std::get<0>(info.param).name) + "_" + faultName(std::get<1>(info.param));
 }
@@ -70,6 +77,14 @@ vr::VirtualReader &bus() { return vr::VirtualReader::instance(); }
 void plugFullReader() {
     bus().plug(vr::UsbVariant::Reader);
     vr::insertProfile(*bus().reader(), vr::demoProfile());
+}
+
+// After an unplugging: the reader plugged in again, with the card the
+// faulty call left behind, for the record of the card's state.
+void plugKeepingTheCard() {
+    std::shared_ptr<vr::Card> card = bus().reader()->slot(0x01).card;
+    plugFullReader();
+    bus().reader()->insert(0x01, card);
 }
 
 std::vector<Step> sessionSteps() {
@@ -190,15 +205,56 @@ public:
 
     void runClean() {
         plugFullReader();
+        if (row_.card) {
+            row_.card.restore();
+            cardBefore_ = row_.card.onCard();
+            readBefore_ = row_.card.readBack();
+        }
         clean_ = call();
         session_ = sessionSteps();
         ASSERT_GE(clean_.code, 0) << "the operation fails without a fault";
         ASSERT_FALSE(session_.empty());
+        if (!row_.card) return;
+        cardAfter_ = row_.card.onCard();
+        readAfter_ = row_.card.readBack();
+        ASSERT_EQ(cardAfter_.size(), cardBefore_.size());
+        ASSERT_EQ(readBefore_.size(), cardBefore_.size());
+        ASSERT_EQ(readAfter_.size(), cardBefore_.size());
+        for (size_t i = 0; i < cardBefore_.size(); i++) {
+            ASSERT_NE(cardAfter_[i], cardBefore_[i]) << "the operation leaves part " << i << " as it was";
+            ASSERT_NE(readAfter_[i], readBefore_[i]) << "a host does not see part " << i << " change";
+        }
     }
 
     Outcome call() {
+        if (row_.card) row_.card.restore();
         bus().reader()->clearTrace();
         return row_.call();
+    }
+
+    // The card after a faulty call: each part as before or as the clean
+    // call left it; all of them changed after a success; and after a
+    // failure that changed any, what a host reads back shows each part as
+    // the card holds it.
+    void checkCardState(const Outcome &got, const std::vector<std::string> &now) {
+        ASSERT_EQ(now.size(), cardBefore_.size());
+        std::vector<bool> changed(now.size());
+        bool any = false;
+        for (size_t i = 0; i < now.size(); i++) {
+            changed[i] = now[i] == cardAfter_[i];
+            any = any || changed[i];
+            EXPECT_TRUE(changed[i] || now[i] == cardBefore_[i]) << "part " << i << " left in a state of its own";
+        }
+        if (got.code == 0) {
+            for (size_t i = 0; i < now.size(); i++) EXPECT_TRUE(changed[i]) << "success without the change of part " << i;
+            return;
+        }
+        if (!any) return;  // the card as before, and the host told of a failure
+        std::vector<std::string> seen = row_.card.readBack();
+        ASSERT_EQ(seen.size(), now.size());
+        for (size_t i = 0; i < now.size(); i++)
+            EXPECT_EQ(seen[i], changed[i] ? readAfter_[i] : readBefore_[i])
+                << "part " << i << (changed[i] ? " changed" : " unchanged") << " after a failure, a host reads otherwise";
     }
 
     // The checks of one faulty call, then the next call on the reader as
@@ -214,6 +270,8 @@ public:
         // status command once more.
         const auto bound = std::chrono::milliseconds(2 * kTimeoutMs * (session_.size() + 4) + 3000);
         EXPECT_LT(elapsed, bound);
+        std::vector<std::string> onCard;
+        if (row_.card) onCard = row_.card.onCard();
 
         EXPECT_EQ(bus().openDescriptorsSettled(0), 0) << "the reader was left open";
         for (int i = 0; i < kReaderTableSize; i++) EXPECT_LE(OpenedRHandle[i], 0) << "reader left at index " << i;
@@ -230,7 +288,8 @@ public:
         }
         if (got.code < 0) checkText(got);
 
-        if (unplugs(f)) plugFullReader();
+        if (unplugs(f)) row_.card ? plugKeepingTheCard() : plugFullReader();
+        if (row_.card) checkCardState(got, onCard);
         Outcome next = call();
         EXPECT_EQ(next.code, clean_.code) << "the next call";
         EXPECT_EQ(next.outputs, clean_.outputs) << "the next call";
@@ -241,6 +300,12 @@ public:
         ASSERT_LT(row_.textBuffer, got.outputs.size());
         const std::string &buffer = got.outputs[row_.textBuffer];
         switch (row_.text) {
+        case TextRule::PinTable:
+            if (got.code == kErrWrongPin) {
+                EXPECT_FALSE(textIn(buffer).empty()) << "no retry text";
+                break;
+            }
+            [[fallthrough]];
         case TextRule::CardTable:
             EXPECT_EQ(textIn(buffer), errorText(static_cast<int>(got.code))) << "code " << got.code;
             break;
@@ -260,6 +325,9 @@ private:
     const Row &row_;
     Outcome clean_;
     std::vector<Step> session_;
+    // The card's parts before and after the clean call, on the card and as
+    // a host reads them.
+    std::vector<std::string> cardBefore_, cardAfter_, readBefore_, readAfter_;
 };
 
 // The matrix's waits: the response time-out lowered, and the drain read

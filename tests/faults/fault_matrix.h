@@ -6,6 +6,12 @@
 // and text in bounded time, nothing written past a buffer (the buffers are
 // guarded), no reader left open or claimed, and a next call that works.
 //
+// For an operation that changes the card, the row also records the card's
+// state around every call (CardState): after a fault, either the card is
+// as before and the host was told of a failure, or the card changed and a
+// host reading it back sees the new state; never a silent change, and no
+// success without the change.
+//
 // A later operation adds its rows in a file of its own:
 //
 //   const faults::Row kPinRows[] = {
@@ -47,8 +53,22 @@ struct Step {
 // What a failing call leaves in its first output buffer.
 enum class TextRule {
     CardTable,  // the text of the code from the error table (getErrorInf)
+    PinTable,   // the same, except a text of its own for -51 (the tries left)
     OwnText,    // a NUL-terminated text of its own
     None,       // no text (the reader layers)
+};
+
+// The parts of the card that an operation changes (an item's value, the
+// balance, the newest record), each compared as a whole.
+struct CardState {
+    // Puts the card as it is before the operation (called before each call).
+    std::function<void()> restore;
+    // Each part as the card model holds it, read without the reader.
+    std::function<std::vector<std::string>()> onCard;
+    // Each part as a host reads it back through the library (a call of its
+    // own, on a reader that works).
+    std::function<std::vector<std::string>()> readBack;
+    explicit operator bool() const { return static_cast<bool>(onCard); }
 };
 
 struct Row {
@@ -65,6 +85,9 @@ struct Row {
     // The call hands a card's status word back to its caller (the exchange
     // of the reader layer): a refusal is its result, not its failure.
     bool passesStatusWords = false;
+    // What the operation changes on the card; empty for an operation that
+    // changes nothing a host reads back.
+    CardState card = {};
 };
 
 inline bool noOptionalStep(size_t, const std::vector<Step> &) { return false; }
@@ -82,6 +105,13 @@ enum class Fault {
     ErrorAnswer,      // the card, PSAM, module or reader refuses the message
     NoAnswer,         // no answer at all (the time-out ends the wait)
 };
+
+// Puts fresh models of the demonstration profile's cards into the reader's
+// slots, as the matrix's reader has them before its first call, with these
+// entries waiting on the keypad.  A row whose operation changes the card
+// (its PIN, a key's tries, its items, its challenges) calls it first, so
+// that every call finds the card as the clean one did.
+void freshCards(const std::vector<std::string> &typed = {});
 
 const std::vector<Fault> &allFaults();
 std::string faultName(Fault f);
