@@ -2,7 +2,7 @@
 // demonstration card, and of the largest transparent file (8192 bytes of a
 // version-3 card), through the virtual reader: wall time per call, the
 // exchanges and HID reports it takes, the calling thread's CPU time, and
-// the wall time as a ratio of the protocol's floor (floor.h).  Protected
+// the wall time as a ratio of the protocol's floor (protocol_floor.h).  Protected
 // files are opened with the PSAM (authentication type 2), which is part of
 // each call.
 #include <benchmark/benchmark.h>
@@ -11,9 +11,9 @@
 #include <string>
 
 #include "cards/ss_card.h"
-#include "floor.h"
 #include "kestrel.h"
 #include "profile.h"
+#include "protocol_floor.h"
 #include "reader.h"
 #include "virtual_reader.h"
 

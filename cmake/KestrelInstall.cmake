@@ -1,12 +1,14 @@
 # Installation, the pkg-config file, the CMake package, the udev rule, the
-# man pages, the install test and the Debian packages.  Included at the end
-# of the top-level CMakeLists.txt, once every target exists.
+# man pages, the API reference and the install test.  Included at the end
+# of the top-level CMakeLists.txt, once every target exists.  The Debian
+# packages are built from debian/ (scripts/package).
 #
 # Install components:
 #   runtime      libkestrel.so.N (the shared library and its soname link)
 #   udev         the udev rule that opens the reader to the desktop user
-#   development  kestrel/kestrel.h, the libkestrel.so link, libkestrel.pc
-#                and the CMake package kestrel::kestrel
+#   development  kestrel/kestrel.h, the libkestrel.so link, libkestrel.pc,
+#                the CMake package kestrel::kestrel, and the API reference
+#                (HTML and man3) when the docs target has been built
 #   tools        readertest and its man page
 #   vreader      vreader and vreader-hsm with their man pages
 #   kestreld     the local card service, its man page, systemd user unit
@@ -127,13 +129,13 @@ if(TARGET vreader-hsm)
 endif()
 
 # -- install test -----------------------------------------------------------------
+set(_kestrel_consumer_flags "")
+if(KESTREL_SANITIZE)
+  set(_kestrel_consumer_flags "-fsanitize=address,undefined -fno-omit-frame-pointer")
+endif()
 # Installs into a temporary prefix and builds and runs a consumer program
 # against the installed copy, with pkg-config and with find_package.
 if(KESTREL_TESTS AND TARGET vreader AND (NOT KESTREL_TEST_AREAS OR "install" IN_LIST KESTREL_TEST_AREAS))
-  set(_kestrel_consumer_flags "")
-  if(KESTREL_SANITIZE)
-    set(_kestrel_consumer_flags "-fsanitize=address,undefined -fno-omit-frame-pointer")
-  endif()
   if(CMAKE_CROSSCOMPILING)
     set(_kestrel_cross 1)
   else()
@@ -147,4 +149,28 @@ if(KESTREL_TESTS AND TARGET vreader AND (NOT KESTREL_TEST_AREAS OR "install" IN_
     LABELS install TIMEOUT 300 SKIP_RETURN_CODE 77)
 endif()
 
-include(${CMAKE_CURRENT_LIST_DIR}/KestrelPackage.cmake)
+# -- README example ---------------------------------------------------------------
+# The README's host program, taken from the README, compiled and run under
+# vreader against this build; its output must be the one the README shows.
+if(KESTREL_TESTS AND TARGET vreader AND NOT CMAKE_CROSSCOMPILING
+   AND (NOT KESTREL_TEST_AREAS OR "readme" IN_LIST KESTREL_TEST_AREAS))
+  add_test(NAME readme_example
+    COMMAND ${PROJECT_SOURCE_DIR}/tests/readme/example.sh
+            ${CMAKE_BINARY_DIR} ${PROJECT_SOURCE_DIR} ${CMAKE_C_COMPILER} "${_kestrel_consumer_flags}")
+  set_tests_properties(readme_example PROPERTIES LABELS readme TIMEOUT 120)
+endif()
+
+# -- Debian packages ----------------------------------------------------------------
+# Builds the packages from debian/, runs lintian and installs them into a
+# minimal Debian root where consumers built against libkestrel-dev run
+# under the installed vreader (tests/packages/run.sh).  Only in the plain
+# native build: the packages are built from the sources on their own, so
+# a sanitizer build would only repeat it.  Skipped (77) when not root.
+if(KESTREL_TESTS AND NOT CMAKE_CROSSCOMPILING AND NOT KESTREL_SANITIZE AND NOT KESTREL_SANITIZE_THREAD
+   AND (NOT KESTREL_TEST_AREAS OR "packages" IN_LIST KESTREL_TEST_AREAS))
+  add_test(NAME packages
+    COMMAND ${PROJECT_SOURCE_DIR}/tests/packages/run.sh ${PROJECT_SOURCE_DIR} ${CMAKE_BINARY_DIR}/packages-test)
+  set_tests_properties(packages PROPERTIES LABELS packages TIMEOUT 1800 SKIP_RETURN_CODE 77)
+endif()
+
+include(${CMAKE_CURRENT_LIST_DIR}/KestrelDocs.cmake)

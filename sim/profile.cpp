@@ -573,6 +573,61 @@ void readPayment(const Section &s, CardProfile *c) {
     c->payment = app;
 }
 
+// ---- [purse] --------------------------------------------------------
+
+// "record N = SERIAL TERMINAL DATE-TIME AMOUNT AMOUNT AMOUNT": 4 and 12
+// hexadecimal digits, 14 digits, amounts in fen or none.
+Purchase purseRecordValue(const Entry &e) {
+    std::istringstream in(e.value);
+    std::vector<std::string> w;
+    for (std::string t; in >> t;) w.push_back(t);
+    if (w.size() != 6)
+        fail(e.line, e.key + ": expected serial, terminal number, date and time and three amounts, such as "
+                             "0001 430105000007 20240301093000 0 1250 none");
+    Purchase p;
+    Bytes serial = hexValue({e.key, w[0], e.line}, 2, 2);
+    p.serial = static_cast<uint16_t>(serial[0] << 8 | serial[1]);
+    p.terminal = hexValue({e.key, w[1], e.line}, 6, 6);
+    p.dateTime = digitsValue({e.key, w[2], e.line}, 7, true);
+    for (int i = 0; i < 3; i++) {
+        if (w[3 + i] == "none") p.amounts[i] = 0xFFFFFFFF;
+        else p.amounts[i] = bigEndian(amountValue({e.key, w[3 + i], e.line}).data(), 4);
+    }
+    return p;
+}
+
+void readPurse(const Section &s, CardProfile *c) {
+    PurseProfile &pp = c->purse;
+    int capacity = 0;
+    for (const DirFile &f : cardDirectory(c->version))
+        if (f.df == 0xDF04 && f.ef == 0xEF08) capacity = f.items[0].occurrences;
+    std::map<int, Purchase> records;
+    for (const Entry &e : s.entries) {
+        if (e.key == "balance") {
+            pp.balance = bigEndian(amountValue(e).data(), 4);
+        } else if (e.key == "serial") {
+            pp.serial = static_cast<uint16_t>(intValue(e, 0, 65535));
+        } else if (e.key == "key-version") {
+            pp.keyVersion = hexValue(e, 1, 1)[0];
+        } else if (e.key == "algorithm-id") {
+            pp.algorithmId = hexValue(e, 1, 1)[0];
+        } else if (e.key.compare(0, 7, "record ") == 0) {
+            int n = intValue({e.key, trim(e.key.substr(7)), e.line}, 1, capacity);
+            records[n] = purseRecordValue(e);
+        } else {
+            unknownKey(e, s.name);
+        }
+    }
+    int expected = 1;
+    for (const auto &r : records) {
+        if (r.first != expected)
+            fail(s.line, "[purse]: record " + std::to_string(expected) + " missing before record " +
+                             std::to_string(r.first));
+        pp.records.push_back(r.second);
+        expected++;
+    }
+}
+
 // ---- [scanner] and [stripe] -----------------------------------------
 
 // The most data one answer of the reader carries to the library.
@@ -657,13 +712,13 @@ void interpret(const std::vector<Section> &sections, Profile *p) {
     for (const Section &s : sections) {
         static const char *const kKnown[] = {"reader", "card",        "holder",  "keys",   "psam",
                                              "items",  "idcard",      "payment", "keypad", "memory-card",
-                                             "scanner", "stripe"};
+                                             "scanner", "stripe",     "purse"};
         bool known = false;
         for (const char *k : kKnown) known = known || s.name == k;
         if (!known)
             fail(s.line, "unknown section [" + s.name +
                              "] (known: reader, card, holder, keys, psam, items, idcard, memory-card, payment, "
-                             "keypad, scanner, stripe)");
+                             "purse, keypad, scanner, stripe)");
         if (s.name != "psam" && seen.count(s.name))
             fail(s.line, "section [" + s.name + "] given twice (first on line " + std::to_string(seen[s.name]) + ")");
         seen[s.name] = s.line;
@@ -686,10 +741,11 @@ void interpret(const std::vector<Section> &sections, Profile *p) {
             for (const PsamProfile &other : p->psams)
                 if (other.slot == psam.slot) fail(s.line, "two PSAMs in one slot");
             p->psams.push_back(psam);
-        } else if (s.name == "holder" || s.name == "items" || s.name == "payment") {
+        } else if (s.name == "holder" || s.name == "items" || s.name == "payment" || s.name == "purse") {
             if (!p->card) fail(s.line, "[" + s.name + "] without a [card]");
             if (s.name == "holder") readHolder(s, &*p->card);
             else if (s.name == "items") readItems(s, &*p->card);
+            else if (s.name == "purse") readPurse(s, &*p->card);
             else readPayment(s, &*p->card);
         } else if (s.name == "keypad") {
             readKeypad(s, p);
@@ -792,6 +848,11 @@ std::shared_ptr<SsCard> buildCard(const Profile &p) {
     if (c.payment) card->addPaymentApplication(*c.payment);
     card->setPin(c.pin, c.pinTries);
     if (c.pinTriesLeft >= 0) card->setPinTriesLeft(c.pinTriesLeft);
+    card->setBalance(c.purse.balance);
+    card->setPurseSerial(c.purse.serial);
+    card->setPurseKeyVersion(c.purse.keyVersion);
+    if (c.purse.algorithmId >= 0) card->setPurchaseAlgorithmId(static_cast<uint8_t>(c.purse.algorithmId));
+    for (auto r = c.purse.records.rbegin(); r != c.purse.records.rend(); ++r) card->addPurseRecord(*r);
     card->setInternalKeyRef(p.keys.internal);
     card->installKeys(buildKeys(p, card.get()), p.keys.tries);
     return card;

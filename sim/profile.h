@@ -9,7 +9,8 @@
 // Sections: [reader], [card], [holder], [keys], [psam] (one per PSAM, may
 // repeat), [items], [idcard] (the identity-card module and the card in its
 // field), [memory-card] (a contactless memory card in the field) and
-// [payment] (the card's payment application), [keypad] (entries the
+// [payment] (the card's payment application), [purse] (its debit
+// application's balance and records), [keypad] (entries the
 // holder types on the reader's keypad), [scanner] (the QR-code scanner) and
 // [stripe] (the magnetic-stripe head).  Each section except [psam]
 // appears at most once and each key at most once per section.  A section
@@ -55,6 +56,16 @@ struct ItemSetting {
     std::vector<Bytes> records;  // cyclic file: newest first
 };
 
+// The purse of the card's debit application and its transaction records
+// (newest first).
+struct PurseProfile {
+    uint32_t balance = 0;     // fen
+    uint16_t serial = 1;      // the serial of the next debit
+    uint8_t keyVersion = 0x01;
+    int algorithmId = -1;     // -1: the card's default
+    std::vector<Purchase> records;
+};
+
 struct CardProfile {
     uint8_t slot = 0x01;
     int version = 2;
@@ -78,6 +89,7 @@ struct CardProfile {
     std::string pin = "480913";
     int pinTries = 3;
     int pinTriesLeft = -1;
+    PurseProfile purse;
 };
 
 struct KeysProfile {

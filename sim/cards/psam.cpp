@@ -33,6 +33,7 @@ void Psam::onReset() {
     inKeyDirectory_ = false;
     terminalFileSelected_ = false;
     workingKey_.clear();
+    purchasePending_ = false;
 }
 
 Cipher Psam::cipher() const {
@@ -134,6 +135,10 @@ Reply Psam::process(const Apdu &a) {
     case 0xFA:
         if (a.cla != 0x80) return {{}, 0x6E00};
         return cipherService(a);
+    case 0x70:
+        return a.cla == 0x80 ? purchaseMac1(a) : Reply{{}, 0x6E00};
+    case 0x72:
+        return a.cla == 0x80 ? checkMac2(a) : Reply{{}, 0x6E00};
     default:
         return {{}, 0x6D00};
     }

@@ -15,14 +15,18 @@
 // level), encryption 80 FA 00 00 and MAC 80 FA 05 00 under the working key
 // (6985 before a key initialisation).
 //
-// Commands are dispatched by INS in process(); further services (the
-// purchase MACs) get a case there.
+// Purchase (psam_purchase.cpp, the scheme in ss_purse.h): MAC1 80 70 for
+// a card's debit, with the PSAM's transaction serial, and the check of
+// the card's MAC2, 80 72.
+//
+// Commands are dispatched by INS in process().
 #pragma once
 
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "cards/ss_purse.h"
 #include "cards/t0_card.h"
 #include "crypto.h"
 
@@ -66,18 +70,25 @@ protected:
     Reply readBinary(const Apdu &apdu);
     Reply initialiseKey(const Apdu &apdu);
     Reply cipherService(const Apdu &apdu);
+    Reply purchaseMac1(const Apdu &apdu);
+    Reply checkMac2(const Apdu &apdu);
     // The cipher of the current application (3DES in the master file).
     Cipher cipher() const;
 
     std::vector<PsamApplication> applications_;
     KeySet keys_;
     std::optional<Bytes> terminal_ = hex("00 00 00 00 00 01");
+    uint32_t transactionSerial_ = 1;  // of the next MAC1
 
     // session state
     int selected_ = -1;
     bool inKeyDirectory_ = false;
     bool terminalFileSelected_ = false;
     Bytes workingKey_;   // empty until a key initialisation
+    // the purchase whose MAC2 is awaited, with its session key
+    bool purchasePending_ = false;
+    Purchase purchase_;
+    Bytes purchaseSession_;
 };
 
 }  // namespace vr

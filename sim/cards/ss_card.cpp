@@ -198,6 +198,8 @@ std::vector<KeyRef> SsCard::keyReferences() const {
     }
     add(internalRef_);
     add(kPinServiceKey);
+    add({kPurchaseKeyType, purse_.keyVersion});
+    add({kTacKeyType, purse_.keyVersion});
     return refs;
 }
 
@@ -212,6 +214,8 @@ void SsCard::installKeys(const KeySet &keys, int tries) {
         for (auto &k : df.internalKeys) k.second.value = cardKeyFor(keys, cipher(), k.second.ref, div);
     }
     pinServiceKey_ = cardKeyFor(keys, cipher(), kPinServiceKey, div);
+    purse_.purchaseKey = cardKeyFor(keys, cipher(), {kPurchaseKeyType, purse_.keyVersion}, div);
+    purse_.tacKey = cardKeyFor(keys, cipher(), {kTacKeyType, purse_.keyVersion}, div);
 }
 
 CardKey *SsCard::externalKey(uint16_t df, uint8_t kid) {
@@ -229,6 +233,7 @@ void SsCard::onReset() {
     challenge_.clear();
     authenticated_.clear();
     pinVerified_ = false;
+    purse_.pending = false;
 }
 
 void SsCard::enterDf(int index) {
@@ -431,6 +436,7 @@ Reply SsCard::internalAuthenticate(const Apdu &a) {
 }
 
 Reply SsCard::process(const Apdu &a) {
+    if (a.cla == 0xB0) return purse(a);
     if (a.cla != 0x00 && a.cla != 0x80 && a.cla != 0x84) return {{}, 0x6E00};
     switch (a.ins) {
     case 0xA4:

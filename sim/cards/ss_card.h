@@ -11,7 +11,8 @@
 // number, by identifier, next occurrence; by short file identifier too),
 // READ BINARY, UPDATE RECORD (by identifier, by number, and the append of
 // a cyclic file), UPDATE BINARY, GET CHALLENGE, EXTERNAL AUTHENTICATE,
-// INTERNAL AUTHENTICATE, and the PIN commands (see ss_pin.h).  Reads and
+// INTERNAL AUTHENTICATE, the PIN commands (see ss_pin.h) and the purse
+// commands of DF04 (see ss_purse.h).  Reads and
 // writes honour the file's read or write condition: free, the cardholder
 // PIN, an external authentication with the file's key, either, or both
 // (and never, for a write condition of 5); until then the card answers
@@ -19,8 +20,8 @@
 // tag and length, as READ RECORD returns it.  A payment application may be
 // added beside the social-security application (see ss_payment.h).
 //
-// Everything but the files' content and the keys' try counters is session
-// state, cleared by the reset of a power-on.
+// Everything but the files' content, the keys' try counters and the purse's
+// balance and serial is session state, cleared by the reset of a power-on.
 #pragma once
 
 #include <map>
@@ -31,6 +32,7 @@
 #include "cards/ss_directory.h"
 #include "cards/ss_payment.h"
 #include "cards/ss_pin.h"
+#include "cards/ss_purse.h"
 #include "cards/t0_card.h"
 #include "crypto.h"
 
@@ -139,6 +141,23 @@ public:
     std::string pin() const { return pinDigits(pin_.value); }
     int pinTriesLeft() const { return pin_.tries; }
 
+    // --- the purse of DF04 (ss_purse.cpp) ---
+    // Balance in fen, the serial of the next debit and the key version
+    // (set the version before installKeys).
+    void setBalance(uint32_t fen) { purse_.balance = fen; }
+    uint32_t balance() const { return purse_.balance; }
+    void setPurseSerial(uint16_t serial) { purse_.serial = serial; }
+    uint16_t purseSerial() const { return purse_.serial; }
+    void setPurseKeyVersion(uint8_t v) { purse_.keyVersion = v; }
+    // The algorithm identifier the initialize answers: by default 00 for
+    // triple DES, 04 for SM4, but 03 on cards of algorithm 3.
+    void setPurchaseAlgorithmId(uint8_t id) { purse_.algorithmId = id; }
+    uint8_t purchaseAlgorithmId() const;
+    // A transaction record appended as the newest; the records of DF04
+    // EF08, newest first.
+    bool addPurseRecord(const Purchase &p);
+    std::vector<Bytes> purseRecords();
+
     // --- session state, for tests ---
     const Bytes &lastChallenge() const { return challenge_; }
     void setChallengeSeed(uint64_t seed) { rng_ = seed ? seed : 1; }
@@ -171,6 +190,9 @@ private:
     Reply changePin(const Apdu &a);
     Reply pinService(const Apdu &a);
     Reply wrongPin();
+    Reply purse(const Apdu &a);
+    Reply initializeForDebit(const Apdu &a);
+    Reply debit(const Apdu &a);
 
     int version_;
     int algorithm_;
@@ -178,6 +200,7 @@ private:
     KeyRef internalRef_{0x48, 0x01};
     CardPin pin_;
     Bytes pinServiceKey_;  // diversified from kPinServiceKey
+    CardPurse purse_;
 
     // session state
     int currentDf_ = 0;

@@ -223,6 +223,30 @@ directory-file = 1
 leave-out = none
 
 # ---------------------------------------------------------------------------
+# The purse of the card's debit application (DF04) and its transaction
+# records (DF04 EF08, newest first).  A debit takes the sum of its amounts
+# from the balance and adds a record; the file keeps the newest 30 (10 on
+# a card of version 1).
+[purse]
+# balance: the amount on the card in fen.  Default: 0.
+balance = 50000
+# serial: the transaction serial of the next debit (0 to 65535).
+#   Default: 1.
+serial = 3
+# key-version: the version of the PSAM purchase and TAC keys (types 4B
+#   and 4C) that the card's keys are diversified from.  Default: 01.
+key-version = 01
+# algorithm-id: the algorithm identifier the card answers when a debit
+#   starts.  Default: 00 on a card of algorithm 1, 04 on algorithm 2, 03
+#   on algorithm 3 (the library sends the PSAM 04 for those).
+# algorithm-id = 04
+# record N: record N (1 the newest): the transaction serial (4 hex
+#   digits), the terminal number (12 hex digits), the date and time (14
+#   digits) and the three amounts in fen (none: no amount, FF FF FF FF).
+record 1 = 0002 430105000007 20240315101500 0 1250 300
+record 2 = 0001 430105000007 20240302160000 0 4500 none
+
+# ---------------------------------------------------------------------------
 # The QR-code scanner (slot 1C).  Leaving the section out leaves the slot
 # empty.  vreader --scan and --scan-file give it codes to read before this
 # one.

@@ -20,6 +20,15 @@ constexpr int kAlgorithmDigit = 7;
 
 }  // namespace
 
+unsigned int selectPsamApplication(long reader, int alg) {
+    unsigned char select[sizeof kSelectPsamApplication];
+    memcpy(select, kSelectPsamApplication, sizeof select);
+    select[kAlgorithmDigit] = static_cast<unsigned char>('0' + alg);
+    unsigned char rsp[kT0ResponseArea];
+    unsigned int len = 0;
+    return IccExchangeT0(reader, psamSlot, sizeof select, select, &len, rsp, sizeof rsp);
+}
+
 long findAndOpenPSAM(long reader, int alg) {
     char answer[64];
     memset(answer, 0, sizeof answer);
@@ -28,13 +37,5 @@ long findAndOpenPSAM(long reader, int alg) {
         if (ICC_Reader_PowerOn(reader, psamSlot, answer) < 0) return kErrNoPsam;
     }
     if (alg != 2 && alg != 3) return 0;
-
-    unsigned char select[sizeof kSelectPsamApplication];
-    memcpy(select, kSelectPsamApplication, sizeof select);
-    select[kAlgorithmDigit] = static_cast<unsigned char>('0' + alg);
-    unsigned char rsp[kT0ResponseArea];
-    unsigned int len = 0;
-    if (IccExchangeT0(reader, psamSlot, sizeof select, select, &len, rsp, sizeof rsp) != 0x9000)
-        return kErrPsamApplication;
-    return 0;
+    return selectPsamApplication(reader, alg) == 0x9000 ? 0 : kErrPsamApplication;
 }

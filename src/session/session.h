@@ -59,6 +59,10 @@ long ReadCardType(long reader, unsigned char slot, unsigned char *category);
 // -2201 when no PSAM answered, -2202 when the selection was refused.
 long findAndOpenPSAM(long reader, int alg);
 
+// SELECT of the PSAM application of algorithm 2 or 3 ("sx2.sh.社会保障",
+// "sx3.sh.社会保障") on psamSlot; returns the status word.
+unsigned int selectPsamApplication(long reader, int alg);
+
 // One APDU to a slot with the T=0 follow-ups: after 61xx one GET RESPONSE
 // (00 C0 00 00 xx); then after 6Cxx one resend of a five-byte command with
 // its Le set to xx (written into the caller's command).  Returns the final

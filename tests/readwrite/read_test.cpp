@@ -147,7 +147,7 @@ TEST_F(Read, CyclicRecords) {
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
-        load(pintest::demoWith());
+        useVersion(2);
         for (int i = 0; i < c.records; i++) ASSERT_TRUE(card->addCyclicRecord(0xDF04, 0xEF08, hex(kDebitRecord)));
         type({"123456"});
         Result r = read("DF04EF08|" + c.items + "$");

@@ -1,4 +1,4 @@
-#include "floor.h"
+#include "protocol_floor.h"
 
 #include <libusb.h>
 
@@ -30,8 +30,8 @@ double threadCpuSeconds() {
     return ts.tv_sec + ts.tv_nsec / 1e9;
 }
 
-// An exchange of a 5-byte command takes one drain read, one OUT and one
-// IN report.
+// An exchange of a 5-byte command takes one drain read, one OUT and one IN
+// report.
 Floor measureFloor() {
     vr::VirtualReader &bus = vr::VirtualReader::instance();
     bus.plug();
