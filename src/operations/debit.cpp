@@ -175,8 +175,7 @@ long debitCard(long handle, const unsigned char *terminalSerial, const unsigned 
     // A card that refused the debit kept its balance; one whose answer did
     // not arrive whole may have debited: the exchange failed, the answer
     // still waits behind a second 61xx, or its GET RESPONSE drew 6Cxx.
-    const unsigned sw1 = sw >> 8;
-    *maybeDebited = sw == kSwExchangeFailed || sw1 == 0x61 || sw1 == 0x6C || (sw == 0x9000 && len < 2 * kMac);
+    *maybeDebited = answerNotWhole(sw) || (sw == 0x9000 && len < 2 * kMac);
     if (sw != 0x9000) return apduErrTanslation(sw);
     if (len < 2 * kMac) return malformedAnswer();
     memcpy(tac, rsp, kMac);
@@ -278,6 +277,9 @@ int ReadDebit(long handle, char *out) {
         unsigned char rsp[kT0ResponseArea - 2];
         unsigned int len = 0;
         unsigned int sw = exchange(handle, cardSlot, cmd, sizeof cmd, rsp, sizeof rsp, &len);
+        // The card's refusal ends the records; a lost answer says nothing
+        // of the records after it.
+        if (answerNotWhole(sw)) return static_cast<int>(fail(apduErrTanslation(sw), out));
         if (sw != 0x9000) {
             if (n == 1) firstSw = sw;
             break;

@@ -149,6 +149,11 @@ TEST_F(Debit, FailureAfterTheDebitCommand) {
              return startsWith(prev, "B0 2C") ? hex("6F 00") : answer;
          },
          false, -28416, true, false},
+        {"answer to the debit garbled",
+         [](const Bytes &prev, const Bytes &, Bytes answer) {
+             return startsWith(prev, "B0 2C") ? hex("00 00") : answer;
+         },
+         false, -28416, true, false},
         {"answer to the debit still pending",
          [](const Bytes &prev, const Bytes &, Bytes answer) {
              return startsWith(prev, "B0 2C") ? hex("61 08") : answer;
