@@ -91,14 +91,15 @@ bool readsIdentityCards(const std::string &op) {
 // Operations that verify, change, reload or unblock the holder's PIN.
 bool usesThePin(const std::string &op) {
     return op == "iVerifyPIN" || op == "iChangePIN" || op == "iReloadPIN" || op == "iUnblockPIN" ||
-           op == "iReadCard" || op == "iReloadPIN_HSM" || op == "iUnblockPIN_HSM";
+           op == "iReadCard" || op == "iReloadPIN_HSM" || op == "iUnblockPIN_HSM" || op == "iDoDebit" ||
+           op == "iReadDebitRecord" || op == "iTryPIN";
 }
 
 // What the holder types on the keypad during an operation: "PIN" stands
 // for the card's PIN (the same PIN is typed as the new one of a change
 // or reload).
 std::vector<std::string> typedFor(const std::string &op) {
-    if (op == "iVerifyPIN" || op == "iReadCard") return {"PIN"};
+    if (op == "iVerifyPIN" || op == "iReadCard" || op == "iDoDebit" || op == "iReadDebitRecord") return {"PIN"};
     if (op == "iChangePIN") return {"PIN", "PIN", "PIN"};
     if (op == "iReloadPIN" || op == "iReloadPIN_HSM") return {"PIN", "PIN"};
     if (op == "iGetPassword") return {"abc123"};

@@ -172,7 +172,13 @@ void arm(Fault f, size_t k, const Step &step) {
         });
         break;
     case Fault::ErrorAnswer: {
+        // The refusal in place of the answer, the command kept from the
+        // card: a card that refuses a command does not carry it out.
         vr::Bytes refusal = refusalOf(step);
+        if (const vr::SlotInfo *info = vr::slotByNumber(step.slot)) {
+            r->replyNextWith(vr::Reader::split(info->nad, refusal));
+            break;
+        }
         r->reshapeNext([refusal](uint8_t nad, const vr::Bytes &) { return vr::Reader::split(nad, refusal); });
         break;
     }
@@ -236,7 +242,7 @@ public:
     // call left it; all of them changed after a success; and after a
     // failure that changed any, what a host reads back shows each part as
     // the card holds it.
-    void checkCardState(const Outcome &got, const std::vector<std::string> &now) {
+    void checkCardState(const Outcome &got, const std::vector<std::string> &now, bool reported) {
         ASSERT_EQ(now.size(), cardBefore_.size());
         std::vector<bool> changed(now.size());
         bool any = false;
@@ -250,6 +256,9 @@ public:
             return;
         }
         if (!any) return;  // the card as before, and the host told of a failure
+        if (row_.card.reported) {
+            EXPECT_TRUE(reported) << "a failure that changed the card without saying so";
+        }
         std::vector<std::string> seen = row_.card.readBack();
         ASSERT_EQ(seen.size(), now.size());
         for (size_t i = 0; i < now.size(); i++)
@@ -272,6 +281,7 @@ public:
         EXPECT_LT(elapsed, bound);
         std::vector<std::string> onCard;
         if (row_.card) onCard = row_.card.onCard();
+        const bool reported = row_.card.reported && row_.card.reported();
 
         EXPECT_EQ(bus().openDescriptorsSettled(0), 0) << "the reader was left open";
         for (int i = 0; i < kReaderTableSize; i++) EXPECT_LE(OpenedRHandle[i], 0) << "reader left at index " << i;
@@ -289,7 +299,7 @@ public:
         if (got.code < 0) checkText(got);
 
         if (unplugs(f)) row_.card ? plugKeepingTheCard() : plugFullReader();
-        if (row_.card) checkCardState(got, onCard);
+        if (row_.card) checkCardState(got, onCard, reported);
         Outcome next = call();
         EXPECT_EQ(next.code, clean_.code) << "the next call";
         EXPECT_EQ(next.outputs, clean_.outputs) << "the next call";

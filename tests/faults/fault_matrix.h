@@ -68,6 +68,10 @@ struct CardState {
     // Each part as a host reads it back through the library (a call of its
     // own, on a reader that works).
     std::function<std::vector<std::string>()> readBack;
+    // Whether the faulty call's own report owned up to a change it could
+    // not confirm (its log line); empty when reading back is the only way.
+    // A failure that changed the card must have said so.
+    std::function<bool()> reported = {};
     explicit operator bool() const { return static_cast<bool>(onCard); }
 };
 
@@ -102,7 +106,7 @@ enum class Fault {
     OversizedReport,  // a report that overflowed the 64-byte transfer
     LenAbove61,       // the answer's first report claims 255 payload bytes
     LongAnswer,       // the answer padded to the longest the link takes
-    ErrorAnswer,      // the card, PSAM, module or reader refuses the message
+    ErrorAnswer,      // the card, PSAM, module or reader refuses the message (not carried out)
     NoAnswer,         // no answer at all (the time-out ends the wait)
 };
 
