@@ -184,6 +184,19 @@ SetUp version3WithDeviceNumber() {
     return s;
 }
 
+bool usesThePinTyped(const std::string &op) { return op == "iDoDebit" || op == "iTryPIN"; }
+
+// A version's card whose holder has set a PIN of their own (the profiles'
+// cards keep the initial PIN, which a debit refuses), and 500.00 in the
+// purse.
+SetUp withOwnPin(const char *name, const char *file) {
+    SetUp s = versionSetUp(name, file);
+    s.profile->card->pin = "123456";
+    s.profile->card->purse.balance = 50000;
+    s.appliesTo = usesThePinTyped;
+    return s;
+}
+
 bool writeFile(const std::string &path, const std::vector<uint8_t> &bytes) {
     FILE *f = fopen(path.c_str(), "wb");
     if (!f) return false;
@@ -209,6 +222,8 @@ int main(int argc, char **argv) {
         versionSetUp("v3", "v3.profile"),
         {"no-psam", noPsam},
         version3WithDeviceNumber(),
+        withOwnPin("v1-own-pin", "v1.profile"),
+        withOwnPin("v3-own-pin", "v3.profile"),
         {"permanent-residence", idCardOfKind("I"), readsIdentityCards},
         {"residence-permit", idCardOfKind("J"), readsIdentityCards},
         // The card's PIN is not the one typed; the PIN is blocked.

@@ -88,6 +88,12 @@ unsigned int IccExchangeT0(long reader, unsigned char slot, unsigned int cmdLen,
                            unsigned int *rspLen, unsigned char *rsp, unsigned int rspCapacity);
 unsigned int IccExchangeT0(long reader, unsigned char slot, unsigned int cmdLen, unsigned char *cmd,
                            unsigned int *rspLen, unsigned char *rsp);
+// The same, with the status word of the command's own answer (before any
+// follow-up) in *commandSw, or kSwExchangeFailed when that answer did not
+// arrive: whether the card accepted a command whose data then got lost.
+unsigned int IccExchangeT0(long reader, unsigned char slot, unsigned int cmdLen, unsigned char *cmd,
+                           unsigned int *rspLen, unsigned char *rsp, unsigned int rspCapacity,
+                           unsigned int *commandSw);
 
 // Closes the reader (whatever the close returns), sets mHreader to -11 and
 // clears m_pin_verified.

@@ -49,6 +49,12 @@ void freshCards(const std::vector<std::string> &typed) {
     vr::insertProfile(*vr::VirtualReader::instance().reader(), p);
 }
 
+bool firstPsamPowerOn(size_t k, const std::vector<Step> &steps) {
+    for (size_t i = 0; i < steps.size(); i++)
+        if (steps[i].slot == 0x11 && steps[i].command == vr::hex("00 12 00 00 00")) return i == k;
+    return false;
+}
+
 std::string cellName(const ::testing::TestParamInfo<Cell> &info) {
     return std::string(std::get<0>(info.param).name) + "_" + faultName(std::get<1>(info.param));
 }
@@ -67,6 +73,26 @@ size_t faultStride() {
 
 // Waits of the matrix: a message without an answer ends after this.
 const unsigned kTimeoutMs = faultStride() > 1 ? 600 : 150;
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr size_t kStrikesPerCell = 4;
+#else
+constexpr size_t kStrikesPerCell = 8;
+#endif
+
+// The stride of a cell over a session of `steps` messages.  Each strike
+// costs the faulty call and the next one, and sessions run from a few
+// messages to over a hundred (a write of five groups), so a fault strikes
+// at most kStrikesPerCell messages of a session (4 under the sanitizers,
+// 2 in a slow run), spread over it at an even stride; each fault starts
+// at another message, so that together they strike the messages between.
+// KESTREL_FAULT_STRIKES=n sets that number (0: every message).
+size_t cellStride(size_t steps) {
+    size_t strikes = faultStride() > 1 ? 2 : kStrikesPerCell;
+    if (const char *s = getenv("KESTREL_FAULT_STRIKES")) strikes = static_cast<size_t>(std::max(0L, strtol(s, nullptr, 10)));
+    const size_t spread = strikes == 0 ? 1 : (steps + strikes - 1) / strikes;
+    return std::max({faultStride(), spread, size_t{1}});
+}
 // The longest answer the link takes: data and status word in 4096 bytes.
 constexpr size_t kLongestAnswer = KESTREL_MAX_RESPONSE;
 
@@ -377,9 +403,9 @@ TEST_P(FaultMatrix, HoldsItsPromises) {
     }
     // The reader stays plugged in from one message to the next (the call
     // after an unplugging plugs it in again): each call powers its cards
-    // anew.  A slow run takes every stride-th message.
-    const size_t stride = faultStride();
-    const size_t first = static_cast<size_t>(fault) % stride;
+    // anew.  A long session or a slow run takes every stride-th message.
+    const size_t stride = cellStride(cells.steps());
+    const size_t first = static_cast<size_t>(fault) * stride / allFaults().size();
     for (size_t k = first; k < cells.steps() && !HasFailure(); k += stride) {
         arm(fault, k, cells.step(k));
         cells.check(fault, k);

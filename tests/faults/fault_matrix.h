@@ -2,7 +2,8 @@
 // card, PSAM or module can fail it, through the virtual reader.  A row is
 // an operation as a host calls it; a column is a fault; faults that strike
 // one message are aimed at each message of the operation's clean session
-// in turn.  Each cell checks what the host relies on: the documented code
+// in turn (at most 8 messages spread over a long session, 4 under the
+// sanitizers; KESTREL_FAULT_STRIKES=0 strikes every message).  Each cell checks what the host relies on: the documented code
 // and text in bounded time, nothing written past a buffer (the buffers are
 // guarded), no reader left open or claimed, and a next call that works.
 //
@@ -95,6 +96,9 @@ struct Row {
 };
 
 inline bool noOptionalStep(size_t, const std::vector<Step> &) { return false; }
+// The first power-on of the PSAM: findAndOpenPSAM tries the first PSAM
+// slot (the matrix's PSAM slot) once more after it fails.
+bool firstPsamPowerOn(size_t k, const std::vector<Step> &steps);
 
 enum class Fault {
     UnpluggedBefore,  // no reader on the bus

@@ -62,16 +62,6 @@ std::vector<std::string> newestRecordAsRead() {
     return {text.substr(0, text.find('|'))};
 }
 
-bool isPowerOn(const Step &s) { return s.command == vr::hex("00 12 00 00 00"); }
-
-// The PSAM's first power-on falls back to the first PSAM slot, which is
-// the matrix's PSAM slot: a failed power-on is tried once more.
-bool firstPsamPowerOn(size_t k, const std::vector<Step> &s) {
-    for (size_t i = 0; i < s.size(); i++)
-        if (s[i].slot == 0x11 && isPowerOn(s[i])) return i == k;
-    return false;
-}
-
 // The card's refusal of a record after the first ends the records.
 bool laterRecordRead(size_t k, const std::vector<Step> &s) {
     const vr::Bytes &c = s[k].command;

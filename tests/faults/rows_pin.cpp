@@ -30,8 +30,8 @@ const Row kRows[] = {
     {"iChangePIN", [] { return pinCall({"123456", "123456", "123456"}, iChangePIN); }, TextRule::PinTable,
      noOptionalStep},
     {"iReloadPIN", [] { return pinCallNamingTheCard({"123456", "123456"}, iReloadPIN); }, TextRule::CardTable,
-     noOptionalStep},
-    {"iUnblockPIN", [] { return pinCallNamingTheCard({}, iUnblockPIN); }, TextRule::CardTable, noOptionalStep},
+     firstPsamPowerOn},
+    {"iUnblockPIN", [] { return pinCallNamingTheCard({}, iUnblockPIN); }, TextRule::CardTable, firstPsamPowerOn},
     {"iGetPassword",
      [] {
          freshCards({"abc123"});
