@@ -1164,7 +1164,9 @@ long iReloadPIN(int iType, char *cardInfo, char *out);
  */
 long iUnblockPIN(int iType, char *cardInfo, char *out);
 
-/* ---- Data items by file address --------------------------------------
+/**
+ * @name Data items by file address
+ *
  * pFileAddr names up to 5 groups, each "<file address>|<item>|...|$" with
  * at most 4 items: the file address is the DF ("SSSE", "DF01".."DF07")
  * and the EF ("EF05"...) run together, an item is its tag in 2
@@ -1172,125 +1174,212 @@ long iUnblockPIN(int iType, char *cardInfo, char *out);
  * item, or the number of a record of a cyclic file ("01".."1E").  A group
  * of a transparent or cyclic file may name no item: the whole file, every
  * record (up to 30).  Groups after the fifth, and items after the fourth,
- * are not looked at.  cardInfo names the card as for iReloadPIN.
- *
- * iReadCard: files that the PIN or the terminal's authentication may each
- * open are opened with the PIN for iAuthType 1, with the PSAM for 2 (any
- * other value: -14); files that need the PIN, or both, always ask for it.
- * The PIN is typed on the reader's keypad, at most once per call.  A file
- * of the application (SSSE) named after a file of DF01..DF07 is read from
- * the application, which is selected again.  out receives per
- * group "<file address>|", each item's text and "|" (a transparent file
- * is one field, each cyclic record one), and "$".  Texts: text items as
- * stored (GB18030), digits, amounts in yuan with two decimals, binary as
- * upper-case hexadecimal; composite items and cyclic records as their
- * fields each followed by "^".
- *
- * out must hold KESTREL_READCARD_OUT_SIZE bytes: 5 groups of
- * KESTREL_READCARD_GROUP_SIZE characters, each with its "$", and the NUL.
- * A group's text is at most the 8 characters of its file address and "|",
- * then per field at most 2 characters per byte of the item's length (11
- * for an amount; a cyclic record the sum of its fields' texts and "^"s)
- * and "|".  The largest group of each card version:
- *   version 1: DF02EF07 with 30 records of 85 bytes, 8 + 1 + 30 * (97 + 1)
- *              = 2949;
- *   version 2: SSSEEF08, 4096 bytes: 8 + 1 + 8192 + 1 = 8202;
- *   version 3: SSSEEF08, 8192 bytes: 8 + 1 + 16384 + 1 = 16394;
- * so 5 * (16394 + 1) + 1 = 81976 bytes.  A card answering more than an
- * item holds is read up to the item's length, and nothing is written
- * past that size on any path.
- *
- * iWriteCard: pWriteData holds one group per group of pFileAddr, with the
- * same file address and one value per item, in the item's text form; the
- * group of a transparent file holds the file's content (hexadecimal, at
- * most 2559 bytes, from offset 0), a group of a cyclic file one record per
- * value, each appended as the file's newest record in the order given.
- * Text longer than a text item is cut to its length, digits beyond a
- * digit item's length are dropped.  Every group and value is checked
- * before anything is written: -14 for a data text of another shape than
- * the address list (or more than one value for a transparent file), -23
- * for a malformed address or a value that does not convert (hexadecimal
- * longer than its item among them), -25 for a
- * file or item the card's version lacks, -27010 for an item that cannot
- * be written (the debit records of DF04EF08).  A failure of the card
- * after the first group leaves the groups before it written.  out (at
- * least KESTREL_WRITECARD_OUT_SIZE bytes) receives the empty text.
- *
- * Both return 0, or a negative code with its text in out (the retry text
- * of a refused PIN).  logbuf holds the error line after a failure,
- * iReadCard's out-para line after a read, and the card's diversification
- * trace ("DivIndex: ...") after a write, which logs no output. */
+ * are not looked at.  pCardInfo names the card as for iReloadPIN().
+ * @{
+ */
+
+/**
+ * Size of one group's text in out of iReadCard().  A group's text is at
+ * most the 8 characters of its file address and "|", then per field at
+ * most 2 characters per byte of the item's length (11 for an amount; a
+ * cyclic record the sum of its fields' texts and "^"s) and "|".  The
+ * largest group of each card version: version 1, DF02EF07 with 30 records
+ * of 85 bytes, 8 + 1 + 30 * (97 + 1) = 2949; version 2, SSSEEF08 of 4096
+ * bytes, 8 + 1 + 8192 + 1 = 8202; version 3, SSSEEF08 of 8192 bytes,
+ * 8 + 1 + 16384 + 1 = 16394.
+ */
 #define KESTREL_READCARD_GROUP_SIZE 16394
+/** Size of pOutInfo of iReadCard(): 5 groups, each with its "$", and the NUL. */
 #define KESTREL_READCARD_OUT_SIZE (5 * (KESTREL_READCARD_GROUP_SIZE + 1) + 1)
+/** Size of pOutInfo of iWriteCard(). */
 #define KESTREL_WRITECARD_OUT_SIZE 100
+
+/**
+ * @brief Reads the data items that pFileAddr names.
+ *
+ * Files that the PIN or the terminal's authentication may each open are
+ * opened with the PIN for iAuthType 1, with the PSAM for 2 (any other
+ * value: -14); files that need the PIN, or both, always ask for it.  The
+ * PIN is typed on the reader's keypad, at most once per call.  A file of
+ * the application (SSSE) named after a file of DF01..DF07 is read from the
+ * application, which is selected again.
+ *
+ * pOutInfo receives per group "<file address>|", each item's text and "|"
+ * (a transparent file is one field, each cyclic record one), and "$".
+ * Texts: text items as stored (GB18030), digits, amounts in yuan with two
+ * decimals, binary as upper-case hexadecimal; composite items and cyclic
+ * records as their fields each followed by "^".  A card answering more
+ * than an item holds is read up to the item's length; nothing is written
+ * past #KESTREL_READCARD_OUT_SIZE on any path, and a failed read leaves
+ * no partial result.  logbuf holds the out-para line after a read, the
+ * error line after a failure.
+ * @sends to the card SELECT of each DF and EF, READ RECORD or READ BINARY
+ *        (200 bytes at a time); VERIFY with the keyed PIN (slot 0x00
+ *        keypad commands) and/or GET CHALLENGE and EXTERNAL AUTHENTICATE
+ *        with the PSAM's cryptogram, as the files require.
+ * @param[in]  iType      card interface, 1 to 4.
+ * @param[in]  iAuthType  1 the PIN, 2 the PSAM, for files either opens.
+ * @param[in]  pCardInfo  "<identification code>|<card number>|".
+ * @param[in]  pFileAddr  the groups, as above.
+ * @param[out] pOutInfo   #KESTREL_READCARD_OUT_SIZE bytes: the groups'
+ *                        texts, or the error text.
+ * @return 0, or a code of this layer;
+ * @retval -22 the card is not the one pCardInfo names.
+ * @retval -23 a malformed file address or item.
+ * @retval -25 a file or item the card's version lacks.
+ * @retval -51 the PIN refused ("PIN校验失败，剩余次数N次").
+ */
 long iReadCard(int iType, int iAuthType, char *pCardInfo, char *pFileAddr, char *pOutInfo);
+
+/**
+ * @brief Writes the data items that pFileAddr names.
+ *
+ * pWriteData holds one group per group of pFileAddr, with the same file
+ * address and one value per item, in the item's text form; the group of
+ * a transparent file holds the file's content (hexadecimal, at most 2559
+ * bytes, from offset 0), a group of a cyclic file one record per value,
+ * each appended as the file's newest record in the order given.  Text
+ * longer than a text item is cut to its length, digits beyond a digit
+ * item's length are dropped.  Every group and value is checked before
+ * anything is written.  A failure of the card after the first group
+ * leaves the groups before it written.  logbuf holds the card's
+ * diversification trace ("DivIndex: ...") after a write, which logs no
+ * out-para line.
+ * @sends to the PSAM its power-on, selection and the key diversification;
+ *        to the card GET CHALLENGE, EXTERNAL AUTHENTICATE, SELECT of each
+ *        file, UPDATE RECORD, APPEND RECORD or UPDATE BINARY.
+ * @param[in]  iType       card interface, 1 to 4.
+ * @param[in]  pCardInfo   "<identification code>|<card number>|".
+ * @param[in]  pFileAddr   the groups, as above.
+ * @param[in]  pWriteData  the values, one group per group of pFileAddr.
+ * @param[out] pOutInfo    #KESTREL_WRITECARD_OUT_SIZE bytes: an empty
+ *                         text, or the error text.
+ * @return 0, or a code of this layer;
+ * @retval -14 a data text of another shape than the address list, or more
+ *         than one value for a transparent file.
+ * @retval -22 the card is not the one pCardInfo names.
+ * @retval -23 a malformed address or a value that does not convert
+ *         (hexadecimal longer than its item among them).
+ * @retval -25 a file or item the card's version lacks.
+ * @retval -27010 an item that cannot be written (the debit records of
+ *         DF04EF08).
+ */
 long iWriteCard(int iType, char *pCardInfo, char *pFileAddr, char *pWriteData, char *pOutInfo);
 
-/* Debit (purchase) on the card's debit application, with the PSAM in the
- * reader computing MAC1 and checking the card's MAC2.
+/** @} */
+
+/**
+ * @name Debit
  *
- * iDoDebit: pCardInfo names the card as for iReloadPIN; pPayInfo is
- * "amount1|amount2|YYYYMMDDhhmmss|": two amounts in yuan (digits, at most
- * one "." and two decimals, at most 42949672.95) and the date and time,
- * exactly 14 digits; a fourth field is ignored.  The card is given the
- * three amounts 0, amount1 and amount2 to debit.  The holder types the
- * PIN on the keypad; the initial PIN 480913 is refused (-35).  pOutInfo (KESTREL_DEBIT_OUT_SIZE bytes) receives on success the
- * 74 characters
- *   alg|00B5|AAAAAAAABBBBBBBB|32|terminal|serial|YYYYMMDDhhmmss|TAC|
+ * Debit (purchase) on the card's debit application, with the PSAM in the
+ * reader computing MAC1 and checking the card's MAC2.
+ * @{
+ */
+
+/** Size of pOutInfo of iDoDebit(). */
+#define KESTREL_DEBIT_OUT_SIZE 100
+/** Size of pOutInfo of iReadDebitRecord(): 30 records and the NUL. */
+#define KESTREL_DEBIT_RECORDS_SIZE 1741
+/** Size of pOutInfo of iTryPIN(). */
+#define KESTREL_TRY_PIN_OUT_SIZE 100
+
+/**
+ * @brief Debits two amounts from the card, after the holder's PIN from
+ * the keypad.
+ *
+ * pPayInfo is "amount1|amount2|YYYYMMDDhhmmss|": two amounts in yuan
+ * (digits, at most one "." and two decimals, at most 42949672.95) and the
+ * date and time, exactly 14 digits; a fourth field is ignored.  The card
+ * is given the three amounts 0, amount1 and amount2 to debit.  On success
+ * pOutInfo receives the 74 characters
+ * <tt>alg|00B5|AAAAAAAABBBBBBBB|32|terminal|serial|YYYYMMDDhhmmss|TAC|</tt>:
  * alg the card's algorithm in two lower-case hexadecimal digits, A and B
  * amount1 and amount2 in fen as 8 hexadecimal digits each, terminal the
  * PSAM's terminal number (12 hexadecimal digits), serial the PSAM's
  * terminal transaction serial (8) and TAC the card's transaction
- * certificate (8), all upper case.  logbuf then holds the out-para line
- * "iDoDebit, out para: 0, <text>\r\n".
- * Failures write the code's text: -14 for the arguments (nothing sent to
- * the reader), -11, -22 for another card, the PIN's codes (-35, -51, -52,
- * -32, -33), -2201, -2202, -24 for a PSAM whose key or region does not
- * serve the card, and the card's or PSAM's status words translated (for
- * instance -37889, 94 01, when the balance does not cover the debit).
+ * certificate (8), all upper case; logbuf holds
+ * <tt>iDoDebit, out para: 0, &lt;text&gt;</tt>.
  *
  * A failure after the debit command was sent may come with a debited
- * card: the PSAM refused the card's MAC2 (typically -37634, "MAC无效"), or
- * the card's answer to the debit did not arrive whole (-28416 when it was
- * lost, or the negated 61xx or 6Cxx that stood in its place).  The card's
- * balance may then be lower although the call failed and wrote no result
- * text.
- * For such a failure logbuf holds the error line followed by
- *   "iDoDebit, debit not confirmed: serial SSSS, terminal serial TTTTTTTT,
- *   TAC XXXXXXXX\r\n"
- * (one line; TAC empty when the card's answer did not arrive).  SSSS is the
- * card's transaction serial for this debit, with which the card's record
- * of the debit begins: when iReadDebitRecord shows a record beginning
- * SSSS^ with this terminal number and date and time, the card did debit.
- * A failure without that line left the balance unchanged.
- *
- * iReadDebitRecord: the card's transaction records, newest first, after
- * the holder's PIN from the keypad.  pOutInfo (KESTREL_DEBIT_RECORDS_SIZE
- * bytes) receives, from its first byte, one field per record (at most
- * 30):
- *   SSSS^TTTTTTTTTTTT^YYYYMMDDhhmmss^amount1^amount2^|
- * the transaction serial, terminal number and date and time in
- * hexadecimal, and the two amounts in yuan ("12.50"; empty when the card
- * holds no amount there).  A card without records fails with the code of
- * its answer to the first read (-27267, 6A 83, usually).
- *
- * iTryPIN: verifies the first 6 characters of pPIN (decimal digits; the
- * last may be the padding F) as the holder's PIN, without the keypad.
- * pOutInfo (KESTREL_TRY_PIN_OUT_SIZE bytes) receives "" or the code's
- * text ("PIN校验失败，剩余次数N次" for -51).  Writes no out-para line, and
- * closes the reader state on every path, also when the arguments are
- * refused, so that a pending HSM step sequence ends. */
-#define KESTREL_DEBIT_OUT_SIZE 100
-#define KESTREL_DEBIT_RECORDS_SIZE 1741
-#define KESTREL_TRY_PIN_OUT_SIZE 100
+ * card: the PSAM refused the card's MAC2 (typically -37634, "MAC无效"),
+ * or the card's answer to the debit did not arrive whole (-28416 when it
+ * was lost, or the negated 61xx or 6Cxx that stood in its place).  The
+ * card's balance may then be lower although the call failed and wrote no
+ * result text.  For such a failure logbuf holds the error line followed
+ * by the line <tt>iDoDebit, debit not confirmed: serial SSSS, terminal
+ * serial TTTTTTTT, TAC XXXXXXXX</tt> (TAC empty when the card's answer did
+ * not arrive).  SSSS is the card's transaction serial for this debit,
+ * with which the card's record of the debit begins: when
+ * iReadDebitRecord() shows a record beginning SSSS^ with this terminal
+ * number and date and time, the card did debit.  A failure without that
+ * line left the balance unchanged.
+ * @sends to slot 0x00 the keypad commands; to the card VERIFY, INITIALIZE
+ *        FOR PURCHASE and DEBIT FOR PURCHASE; to the PSAM its power-on,
+ *        selection, MAC1 and the check of MAC2.
+ * @param[in]  iType      card interface, 1 to 4.
+ * @param[in]  pCardInfo  "<identification code>|<card number>|".
+ * @param[in]  pPayInfo   "amount1|amount2|YYYYMMDDhhmmss|".
+ * @param[out] pOutInfo   #KESTREL_DEBIT_OUT_SIZE bytes: the result text,
+ *                        or the error text.
+ * @return 0, or a code of this layer;
+ * @retval -14 the arguments (nothing sent to the reader).
+ * @retval -22 the card is not the one pCardInfo names.
+ * @retval -35 the initial PIN 480913 typed.
+ * @retval -51 the PIN refused; -52 the PIN blocked; -32 and -33 the
+ *         keypad entry.
+ * @retval -2201 no PSAM; -2202 the PSAM lacks the application; -24 its key
+ *         or region does not serve the card.
+ * @retval -37889 the balance does not cover the debit (94 01).
+ */
 long iDoDebit(int iType, char *pCardInfo, char *pPayInfo, char *pOutInfo);
+
+/**
+ * @brief Reads the card's transaction records, newest first, after the
+ * holder's PIN from the keypad.
+ *
+ * pOutInfo receives, from its first byte, one field per record (at most
+ * 30): <tt>SSSS^TTTTTTTTTTTT^YYYYMMDDhhmmss^amount1^amount2^|</tt>, the
+ * transaction serial, terminal number and date and time in hexadecimal,
+ * and the two amounts in yuan ("12.50"; empty when the card holds no
+ * amount there).
+ * @sends to slot 0x00 the keypad commands; to the card VERIFY and READ
+ *        RECORD of the transaction records.
+ * @param[in]  iType     card interface, 1 to 4.
+ * @param[out] pOutInfo  #KESTREL_DEBIT_RECORDS_SIZE bytes: the records, or
+ *                       the error text.
+ * @return 0, or a code of this layer;
+ * @retval -27267 a card without records (6A 83 to the first read).
+ */
 long iReadDebitRecord(int iType, char *pOutInfo);
+
+/**
+ * @brief Verifies a PIN given by the host, without the keypad.
+ *
+ * The first 6 characters of pPIN (decimal digits; the last may be the
+ * padding F) are verified as the holder's PIN.  Writes no out-para line,
+ * and closes the reader state on every path, also when the arguments are
+ * refused, so that a pending HSM step sequence ends.
+ * @sends to the card VERIFY (00 20 00 00) with the PIN.
+ * @param[in]  iType     card interface, 1 to 4.
+ * @param[in]  pPIN      the PIN, 6 characters.
+ * @param[out] pOutInfo  #KESTREL_TRY_PIN_OUT_SIZE bytes: an empty text, or
+ *                       the error text.
+ * @return 0, or a code of this layer;
+ * @retval -14 a PIN of other characters, or shorter than 6.
+ * @retval -51 "PIN校验失败，剩余次数N次".
+ */
 long iTryPIN(int iType, char *pPIN, char *pOutInfo);
 
 /** @} */
 
-/* ======================================================================
- * Layer 7: operations whose cryptograms come from the host's HSM
+/** @} */
+
+/* ====================================================================== */
+/**
+ * @defgroup kestrel_hsm Layer 7: operations whose cryptograms come from the host's HSM
+ * @brief The basic-information read, data-item read and write, PIN reload
+ * and unblock, and debit, with the host's hardware security module in
+ * place of the PSAM.
  *
  * Each operation runs in two or three calls.  Step 1 opens the reader on
  * "USB1", prepares the card and writes into out the text that the host
@@ -1300,80 +1389,349 @@ long iTryPIN(int iType, char *pPIN, char *pOutInfo);
  * other card call may come between the steps: any card-level call closes
  * the reader, and a later step then answers -11 (so does a later step
  * after a failed one).  getHandler() returns the open sequence's reader
- * handle, -11 when none is open.
+ * handle, -11 when none is open.  A later step does not check which
+ * operation's Step 1 opened the sequence.
  *
  * Texts are "|"-terminated fields.  Binary values are upper-case
  * hexadecimal digits; the module's hexadecimal answers may use either
- * case, except where a command header is compared (Step 3).  The
+ * case, except where a command header is compared (PIN Step 3).  The
  * algorithm field is the card's algorithm indicator as two lower-case
  * hexadecimal digits ("01", "02", "03"); a key address field names the
  * module's key in 4 upper-case hexadecimal digits.
  *
  * Challenge block (out of a Step 1 that asks for external
- * authentication): algorithm|key address|random part 1|random part 2|,
+ * authentication): <tt>alg|key address|random part 1|random part 2|</tt>,
  * the two parts 16 digits each: the card's second and first challenge.
- * The module answers with 32 hexadecimal digits, the 16 bytes of
- * EXTERNAL AUTHENTICATE for the card's last challenge (random part 1).
+ * The module answers with 32 hexadecimal digits, the 16 bytes of EXTERNAL
+ * AUTHENTICATE for the card's last challenge (random part 1).
  *
- * cardInfo names the card the operation must act on, as for iReloadPIN:
- * the card identification code in 32 upper-case hexadecimal digits, "|",
- * the card number, "|".  Another card gives -22.
+ * pCardInfo names the card the operation must act on, as for
+ * iReloadPIN(): the card identification code in 32 upper-case hexadecimal
+ * digits, "|", the card number, "|".  Another card gives -22.
  *
- * Failures (the code's text in out): -14 for iType outside 1 to 4, a
- * cardInfo without exactly two "|" (both before the reader is opened), or
- * a module answer of the wrong length, field count, header or not
- * hexadecimal (checked before anything is sent to the card); -11 when the
- * reader cannot be opened or no sequence is open; -22 another card; -21
- * the card's internal authentication differs from the module's; the
- * card's refusal of the module's cryptogram as its translated status
- * (-25536, -25537, -25538 with 2, 1, 0 tries of the key left); the PIN
- * entry codes as for iReloadPIN.
+ * Codes that every step may return (the code's text in out): -14 for
+ * iType outside 1 to 4, a pCardInfo without exactly two "|" (both before
+ * the reader is opened), or a module answer of the wrong length, field
+ * count, header or not hexadecimal (checked before anything is sent to the
+ * card); -11 when the reader cannot be opened or no sequence is open; -22
+ * another card; the card's refusal of the module's cryptogram as its
+ * translated status (-25536, -25537, -25538 with 2, 1, 0 tries of the key
+ * left); the PIN entry codes as for iReloadPIN().
  *
- * out of every step holds KESTREL_HSM_OUT_SIZE bytes, except
- * iReadCardBas_HSM_Step1 (KESTREL_HSM_CARD_DATA_SIZE) and
- * iReadCardBas_HSM_Step2 (KESTREL_BASEINFO_SIZE).  logbuf holds each
- * step's in-para line, then its out-para line on success (none for Step 3)
- * or the error line.
- * ====================================================================== */
-#define KESTREL_HSM_OUT_SIZE 100
-#define KESTREL_HSM_CARD_DATA_SIZE 170
+ * logbuf holds each step's in-para line, then its out-para line on
+ * success (none for PIN Step 3) or the error line.
+ * @{
+ */
 
-/* Basic information with the module checking the card.  Step 1 (card of
- * a known version) writes
- *   region|atr|alg|cardId|R2|R1|R4|R3|device|
- * the issuing-region code (6 digits), the last 13 bytes of the answer to
- * reset (26 digits), the algorithm indicator in decimal ("%02d"), the card
- * identification code (32 digits), the two challenges (16 digits each,
- * second first) over which the card computed its internal authentication,
- * for a card of version 3 two more challenges (second first; the module's
- * external authentication answers R4) and otherwise two empty fields, and
- * the reader's device number (up to its first NUL byte).
- * Step 2 takes expected|cryptogram|: 32 digits of which the first 16 must
- * be the card's internal-authentication answer (-21 otherwise), and an
- * empty field or the 32-digit external authentication with the card's key
- * 0A; out receives the text of iReadCardBas. */
+/** Size of out of every step but iReadCardBas_HSM_Step1(),
+ *  iReadCardBas_HSM_Step2() and iReadCard_HSM_Step2(). */
+#define KESTREL_HSM_OUT_SIZE 100
+/** Size of out of iReadCardBas_HSM_Step1(): the card data for the module. */
+#define KESTREL_HSM_CARD_DATA_SIZE 170
+/** Size of out of iReadCard_HSM_Step2(): the longest group's text
+ *  (#KESTREL_READCARD_GROUP_SIZE characters) and its NUL. */
+#define KESTREL_HSM_READ_OUT_SIZE (KESTREL_READCARD_GROUP_SIZE + 1)
+
+/**
+ * @name Basic information
+ * The module checks the card's internal authentication, and for a card of
+ * version 3 authenticates the terminal, before the basic information is
+ * read.
+ * @{
+ */
+
+/**
+ * @brief Prepares the card of a known version and writes the data with
+ * which the module checks it.
+ *
+ * <tt>region|atr|alg|cardId|R2|R1|R4|R3|device|</tt>: the issuing-region
+ * code (6 digits), the last 13 bytes of the answer to reset (26 digits),
+ * the algorithm indicator in decimal ("%02d"), the card identification
+ * code (32 digits), the two challenges (16 digits each, second first) over
+ * which the card computed its internal authentication, for a card of
+ * version 3 two more challenges (second first; the module's external
+ * authentication answers R4) and otherwise two empty fields, and the
+ * reader's device number (up to its first NUL byte).
+ * @sends to the card: power-on, SELECT of the application, READ RECORD of
+ *        EF05, GET CHALLENGE and INTERNAL AUTHENTICATE (00 88), for version
+ *        3 two more GET CHALLENGE; to the reader: 00 19 01 01 14.
+ * @param[in]  iType     card interface, 1 to 4.
+ * @param[out] pOutInfo  #KESTREL_HSM_CARD_DATA_SIZE bytes: the card data,
+ *                       or the error text.
+ * @return 0 with the sequence open, or a code of this layer;
+ * @retval -20 a card of unknown version.
+ */
 long iReadCardBas_HSM_Step1(int iType, char *pOutInfo);
+
+/**
+ * @brief Checks the module's answer and reads the basic information.
+ *
+ * pHsmData is <tt>expected|cryptogram|</tt>: 32 digits of which the first
+ * 16 must be the card's internal-authentication answer, and an empty field
+ * or the 32-digit external authentication with the card's key 0A.
+ * @sends to the card: EXTERNAL AUTHENTICATE (00 82 00 0A) when the
+ *        cryptogram is given, then the commands of iReadCardBas().
+ * @param[in]  pHsmData  the module's answer.
+ * @param[out] pOutInfo  #KESTREL_BASEINFO_SIZE bytes: the text of
+ *                       iReadCardBas(), or the error text.
+ * @return 0, or a code of this layer;
+ * @retval -21 the card's internal authentication differs from the
+ *         module's.
+ */
 long iReadCardBas_HSM_Step2(char *pHsmData, char *pOutInfo);
 
-/* PIN reload and unblock.  Step 1 (the same for both) writes the
- * challenge block with key address 0090.  Step 2 takes the module's
- * cryptogram; the reload then has the holder type the new PIN twice on
- * the reader's keypad (-34 when the entries differ).  Step 2 writes
- *   alg|0173|challenge|header|pin|
- * the card's fresh 8-byte challenge (16 digits), the header of the
- * command the module builds over it and the new PIN as typed (an odd
- * count padded with F; empty for the unblock).  The reload's header is
- * 8424000114 (16 encrypted bytes) for algorithms 2 and 3 and for a PIN of
- * more than 12 characters, else 842400010C (8 encrypted bytes); the
- * unblock's is 8424000004.  Step 3 takes the whole command in hexadecimal:
- * 842400010C and 24 digits, 8424000114 and 40 digits, 8424000004 and 8
- * digits; out receives an empty text. */
+/** @} */
+
+/**
+ * @name Data items
+ * Items of files that the terminal's authentication opens.  Step 1 takes
+ * a file-address list (as iReadCard()) of which only the first group, up
+ * to and with its "$", is served; the card must be of a known version.
+ * It selects the file and writes the challenge block with the file's key
+ * address for reading or writing (004F, for instance, reads DF01 on cards
+ * of versions 2 and 3).
+ * @{
+ */
+
+/**
+ * @brief Selects the file of the first group and writes the challenge
+ * block with the file's read key address.
+ *
+ * A file that needs both the terminal's authentication and the PIN has the
+ * holder type the PIN on the keypad first (its retry text on a refusal).
+ * @sends to the card: power-on, SELECT of the application, READ RECORD of
+ *        EF05 (the identity), SELECT of the DF and EF, VERIFY after the
+ *        keypad when the file needs the PIN, GET CHALLENGE twice.
+ * @param[in]  iType      card interface, 1 to 4.
+ * @param[in]  pCardInfo  "<identification code>|<card number>|".
+ * @param[in]  pFileAddr  a file-address list; its first group counts.
+ * @param[out] pOutInfo   #KESTREL_HSM_OUT_SIZE bytes: the challenge
+ *                        block, or the error text.
+ * @return 0 with the sequence open, or a code of this layer;
+ * @retval -14 no "$", or a first group of more than 1023 characters.
+ * @retval -23 a malformed address.
+ * @retval -25 a file or item the card's version lacks.
+ * @retval -2204 a file free to read or needing only the PIN (iReadCard()
+ *         reads it).
+ */
+long iReadCard_HSM_Step1(int iType, char *pCardInfo, char *pFileAddr, char *pOutInfo);
+
+/**
+ * @brief Authenticates with the module's cryptogram and reads the group.
+ *
+ * The group's text as iReadCard() writes it, without the "$":
+ * <tt>&lt;file address&gt;|</tt>, each item's text and "|".
+ * @sends to the card: EXTERNAL AUTHENTICATE with the file's key, then the
+ *        reads of iReadCard().
+ * @param[in]  hsmAnswer  the module's cryptogram, 32 hexadecimal digits.
+ * @param[out] pOutInfo   #KESTREL_HSM_READ_OUT_SIZE bytes: the group's
+ *                        text, or the error text.
+ * @return 0, or a code of this layer.
+ */
+long iReadCard_HSM_Step2(char *hsmAnswer, char *pOutInfo);
+
+/**
+ * @brief Selects the file of the first group and writes the challenge
+ * block with the file's write key address.
+ *
+ * @sends to the card: power-on, SELECT of the application, READ RECORD of
+ *        EF05 (the identity), SELECT of the DF and EF, GET CHALLENGE
+ *        twice.
+ * @param[in]  iType      card interface, 1 to 4.
+ * @param[in]  pCardInfo  "<identification code>|<card number>|".
+ * @param[in]  pFileAddr  a file-address list; its first group counts.
+ * @param[out] pOutInfo   #KESTREL_HSM_OUT_SIZE bytes: the challenge
+ *                        block, or the error text.
+ * @return 0 with the sequence open, or a code of this layer;
+ * @retval -14 no "$", or a first group of more than 1023 characters.
+ * @retval -23 a malformed address.
+ * @retval -25 a file or item the card's version lacks.
+ * @retval -27264 a file this interface does not write (the debit records
+ *         of DF04EF08), after the challenge.
+ */
+long iWriteCard_HSM_Step1(int iType, char *pCardInfo, char *pFileAddr, char *pOutInfo);
+
+/**
+ * @brief Authenticates with the module's cryptogram and writes the group.
+ *
+ * pWriteData is a write-data text of one group for the file of Step 1,
+ * checked as iWriteCard() checks it before anything reaches the card; a
+ * cyclic file receives one record, of the first value.  A failure of the
+ * card's write after the authentication may leave the items before the
+ * failing one written: the host reads the group back to know.
+ * @sends to the card: EXTERNAL AUTHENTICATE with the file's key, then the
+ *        writes of iWriteCard().
+ * @param[in]  hsmAnswer   the module's cryptogram, 32 hexadecimal digits.
+ * @param[in]  pWriteData  "<file address>|<value>|...|$".
+ * @param[out] pOutInfo    #KESTREL_HSM_OUT_SIZE bytes: an empty text, or
+ *                         the error text.
+ * @return 0, or a code of this layer;
+ * @retval -14 data for another file, no "$", more than one group, or
+ *         another number of values than Step 1's group has items.
+ * @retval -23 a value that does not convert.
+ */
+long iWriteCard_HSM_Step2(char *hsmAnswer, char *pWriteData, char *pOutInfo);
+
+/** @} */
+
+/**
+ * @name PIN reload and unblock
+ * Step 1, the same for both, writes the challenge block with key address
+ * 0090.  Step 2 authenticates with the module's cryptogram and asks for a
+ * secured command over a fresh challenge; Step 3 sends that command.
+ * @{
+ */
+
+/**
+ * @brief Prepares the card and writes the challenge block with key
+ * address 0090.
+ *
+ * @sends to the card: power-on, SELECT of the application, READ RECORD of
+ *        EF05 (the identity), GET CHALLENGE twice.
+ * @param[in]  iType      card interface, 1 to 4.
+ * @param[in]  pCardInfo  "<identification code>|<card number>|".
+ * @param[out] pOutInfo   #KESTREL_HSM_OUT_SIZE bytes: the challenge
+ *                        block, or the error text.
+ * @return 0 with the sequence open, or a code of this layer.
+ */
 long iReloadPIN_HSM_Step1(int iType, char *pCardInfo, char *pOutInfo);
+
+/**
+ * @brief Authenticates with the module's cryptogram, takes the new PIN
+ * from the keypad and asks for the reload command.
+ *
+ * The holder types the new PIN twice.  out receives
+ * <tt>alg|0173|challenge|header|pin|</tt>: the card's fresh 8-byte
+ * challenge (16 digits), the header of the command the module builds over
+ * it, 8424000114 (16 encrypted bytes) for algorithms 2 and 3 and for a PIN
+ * of more than 12 characters, else 842400010C (8 encrypted bytes), and the
+ * new PIN as typed (an odd count padded with F).
+ * @sends to the card: EXTERNAL AUTHENTICATE (00 82 00 06), GET CHALLENGE;
+ *        to slot 0x00 the keypad commands.
+ * @param[in]  pHsmData  the module's cryptogram, 32 hexadecimal digits.
+ * @param[out] pOutInfo  #KESTREL_HSM_OUT_SIZE bytes: the request, or the
+ *                       error text.
+ * @return 0 with the sequence open, or a code of this layer;
+ * @retval -34 the two entries differ.
+ */
 long iReloadPIN_HSM_Step2(char *pHsmData, char *pOutInfo);
+
+/**
+ * @brief Sends the module's reload command.
+ *
+ * pHsmData is the whole command in hexadecimal: 842400010C and 24 digits,
+ * or 8424000114 and 40 digits (the header in upper case).
+ * @sends to the card: the command.
+ * @param[in]  pHsmData  the module's command.
+ * @param[out] pOutInfo  #KESTREL_HSM_OUT_SIZE bytes: an empty text, or the
+ *                       error text.
+ * @return 0, or a code of this layer.
+ */
 long iReloadPIN_HSM_Step3(char *pHsmData, char *pOutInfo);
+
+/**
+ * @brief As iReloadPIN_HSM_Step1(), which it calls (its log lines carry
+ * that name).
+ *
+ * @sends as iReloadPIN_HSM_Step1().
+ * @param[in]  iType      card interface, 1 to 4.
+ * @param[in]  pCardInfo  "<identification code>|<card number>|".
+ * @param[out] pOutInfo   #KESTREL_HSM_OUT_SIZE bytes: the challenge
+ *                        block, or the error text.
+ * @return 0 with the sequence open, or a code of this layer.
+ */
 long iUnblockPIN_HSM_Step1(int iType, char *pCardInfo, char *pOutInfo);
+
+/**
+ * @brief Authenticates with the module's cryptogram and asks for the
+ * unblock command.
+ *
+ * out receives <tt>alg|0173|challenge|8424000004||</tt>.
+ * @sends to the card: EXTERNAL AUTHENTICATE (00 82 00 06), GET CHALLENGE.
+ * @param[in]  pHsmData  the module's cryptogram, 32 hexadecimal digits.
+ * @param[out] pOutInfo  #KESTREL_HSM_OUT_SIZE bytes: the request, or the
+ *                       error text.
+ * @return 0 with the sequence open, or a code of this layer.
+ */
 long iUnblockPIN_HSM_Step2(char *pHsmData, char *pOutInfo);
+
+/**
+ * @brief Sends the module's unblock command.
+ *
+ * pHsmData is the whole command in hexadecimal: 8424000004 and 8 digits.
+ * @sends to the card: the command.
+ * @param[in]  pHsmData  the module's command.
+ * @param[out] pOutInfo  #KESTREL_HSM_OUT_SIZE bytes: an empty text, or the
+ *                       error text.
+ * @return 0, or a code of this layer.
+ */
 long iUnblockPIN_HSM_Step3(char *pHsmData, char *pOutInfo);
+
+/** @} */
+
+/**
+ * @name Debit
+ * The card's side of iDoDebit(), with the module computing MAC1; the card's
+ * MAC2 and TAC are reported, not checked.  The PSAM only gives the terminal
+ * number.
+ * @{
+ */
+
+/**
+ * @brief Has the holder's PIN verified, initializes the card's purse for
+ * the debit and writes the debit request for the module.
+ *
+ * pPayInfo is as for iDoDebit().  The card is given the amounts 0,
+ * amount1 and amount2.  out receives the 70 characters
+ * <tt>alg|017F|random|serial|AAAAAAAABBBBBBBB|32|terminal|YYYYMMDDhhmmss|</tt>:
+ * the card's pseudo-random number (8 hexadecimal digits) and transaction
+ * serial (4), the two amounts in fen (8 digits each), the PSAM's terminal
+ * number (12 digits; zeros when no PSAM can be prepared for the card's
+ * algorithm or it has no terminal file) and the date and time as given.
+ * @sends to slot 0x00 the keypad commands; to the card VERIFY, SELECT of
+ *        DF04 and INITIALIZE FOR PURCHASE (B0 28); to the PSAM its
+ *        power-on, selection and READ BINARY of file 0016.
+ * @param[in]  iType      card interface, 1 to 4.
+ * @param[in]  pCardInfo  "<identification code>|<card number>|".
+ * @param[in]  pPayInfo   "amount1|amount2|YYYYMMDDhhmmss|".
+ * @param[out] pOutInfo   #KESTREL_HSM_OUT_SIZE bytes: the debit request,
+ *                        or the error text.
+ * @return 0 with the sequence open, or a code of this layer;
+ * @retval -14 the pay info (nothing sent to the reader).
+ * @retval -35 the initial PIN 480913 typed; -51 the PIN refused; -52
+ *         blocked.
+ * @retval -37889 the balance does not cover the debit (94 01).
+ */
+long iDoDebit_HSM_Step1(int iType, char *pCardInfo, char *pPayInfo, char *pOutInfo);
+
+/**
+ * @brief Debits the card with the module's MAC1.
+ *
+ * pHsmData is <tt>terminal serial|YYYYMMDDhhmmss|MAC1|</tt>: 8, 14 and 8
+ * hexadecimal digits; fields after the third are not looked at.  out
+ * receives <tt>MAC2|</tt> and the result text of iDoDebit() with the
+ * terminal serial as the module gave it (its letter case kept) and the
+ * date and time of Step 1.
+ *
+ * A failure of this step may come with a debited card.  The card's
+ * transaction serial of Step 1's request identifies the debit: when
+ * iReadDebitRecord() shows a record beginning with that serial and "^",
+ * the card debited.  When the card's answer did not arrive whole, logbuf
+ * holds after the error line
+ * <tt>iDoDebit_HSM_Step2, debit not confirmed: serial SSSS, terminal serial
+ * TTTTTTTT, TAC </tt>.
+ * @sends to the card DEBIT FOR PURCHASE (B0 2C 01 00 0F).
+ * @param[in]  pHsmData  the module's answer.
+ * @param[out] pOutInfo  #KESTREL_HSM_OUT_SIZE bytes: the result, or the
+ *                       error text.
+ * @return 0, or a code of this layer;
+ * @retval -37634 the card refused MAC1 (93 02); its balance is unchanged.
+ */
+long iDoDebit_HSM_Step2(char *pHsmData, char *pOutInfo);
+
+/** @} */
+
+/** @} */
 
 /* ====================================================================== */
 /**

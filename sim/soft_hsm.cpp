@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <memory>
 
+#include "cards/ss_directory.h"
+#include "cards/ss_purse.h"
 #include "profile.h"
 
 namespace vr {
@@ -76,6 +78,14 @@ Bytes concat(Bytes a, const Bytes &b) {
 SoftHsm::SoftHsm(KeySet keys) : keys_(std::move(keys)) {
     addresses_[kPinAuthAddress] = KeyRef{0x48, 0x10};
     addresses_[kPinCommandAddress] = KeyRef{0x48, 0x09};
+    addresses_[kPurchaseAddress] = KeyRef{kPurchaseKeyType, 0x01};
+    // The keys of the card's files, under the addresses of the card's
+    // layout documents; an address names the same master on cards of every
+    // version.
+    for (int version : {1, 2, 3})
+        for (const DirFile &f : cardDirectory(version))
+            for (const DirAccess *a : {&f.read, &f.write})
+                if (a->address) addresses_[a->address] = KeyRef{a->key.type, a->key.version};
 }
 
 void SoftHsm::setKeyAddress(uint16_t address, KeyRef ref) { addresses_[address] = ref; }
@@ -163,6 +173,30 @@ bool SoftHsm::securedCommand(const std::vector<std::string> &f, std::string *rep
     return true;
 }
 
+bool SoftHsm::debit(const std::vector<std::string> &f, std::string *reply, std::string *error) const {
+    Cipher c;
+    Bytes random, serial, amounts, type, terminal, dateTime, key;
+    if (!algorithmField(f[0], &c) || !hexField(f[2], 4, &random) || !hexField(f[3], 2, &serial) ||
+        !hexField(f[4], 8, &amounts) || !hexField(f[5], 1, &type) || !hexField(f[6], 6, &terminal) ||
+        !hexField(f[7], 7, &dateTime))
+        return fail(error, "malformed debit request");
+    if (!addressedKey(f[1], c, &key, error)) return false;
+    Purchase p;
+    p.random = random;
+    p.serial = static_cast<uint16_t>(bigEndian(serial.data(), 2));
+    p.amounts[1] = bigEndian(amounts.data(), 4);
+    p.amounts[2] = bigEndian(amounts.data() + 4, 4);
+    p.type = type[0];
+    p.terminal = terminal;
+    p.dateTime = dateTime;
+    p.terminalSerial = terminalSerial_;
+    char serialText[9];
+    snprintf(serialText, sizeof serialText, "%08X", terminalSerial_);
+    *reply = std::string(serialText) + "|" + f[7] + "|" +
+             hexText(purchaseMac1(c, purchaseSessionKey(c, key, p), p)) + "|";
+    return true;
+}
+
 bool SoftHsm::answer(const std::string &request, std::string *reply, std::string *error) const {
     if (request.size() > kMaxRequest) return fail(error, "request too long");
     const std::vector<std::string> f = fieldsOf(request);
@@ -171,6 +205,7 @@ bool SoftHsm::answer(const std::string &request, std::string *reply, std::string
     if (f.size() >= 9 && f[0].size() == 6) return cardCheck(f, reply, error);
     if (f.size() == 4) return challenge(f, reply, error);
     if (f.size() == 5) return securedCommand(f, reply, error);
+    if (f.size() == 8) return debit(f, reply, error);
     return fail(error, "not a request of the library");
 }
 
@@ -178,6 +213,7 @@ SoftHsm softHsmFor(const Profile &p) {
     std::shared_ptr<SsCard> card = buildCard(p);
     SoftHsm hsm(buildKeys(p, card.get()));
     hsm.setInternalKey(p.keys.internal);
+    if (p.card) hsm.setKeyAddress(SoftHsm::kPurchaseAddress, KeyRef{kPurchaseKeyType, p.card->purse.keyVersion});
     if (card) hsm.setCard(card->atr(), card->identificationCode());
     return hsm;
 }

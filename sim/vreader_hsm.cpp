@@ -34,12 +34,16 @@ const char kUsage[] =
     "      --atr=HEX       the card's answer to reset (at least its last 8 bytes)\n"
     "      --card-id=HEX   the card's identification code (16 bytes)\n"
     "                      (both replace the profile's card)\n"
+    "      --serial=HEX    the terminal transaction serial of a debit answer (1 to\n"
+    "                      4 bytes in hexadecimal; default 00000001)\n"
     "  -h, --help          show this text\n"
     "\n"
     "Requests: region|atr|alg|cardId|R2|R1|R4|R3|device|  (basic information,\n"
     "Step 1) -> expected|cryptogram|;  alg|address|part1|part2|  (challenge\n"
     "block) -> 32 hexadecimal digits;  alg|address|challenge|header|pin|  (PIN\n"
-    "reload and unblock, Step 2) -> the whole command in hexadecimal.\n"
+    "reload and unblock, Step 2) -> the whole command in hexadecimal;\n"
+    "alg|017F|random|serial|amounts|32|terminal|date-time|  (debit, Step 1) ->\n"
+    "terminal serial|date-time|MAC1|.\n"
     "Exit status: 0 answered, 1 the request cannot be answered (the reason on\n"
     "standard error), 2 wrong usage.\n"
     "Example: vreader-hsm '02|0090|1A2B3C4D5E6F7081|92A3B4C5D6E7F809|'\n";
@@ -66,10 +70,11 @@ bool hexOption(const char *text, const char *name, vr::Bytes *out) {
 
 int main(int argc, char **argv) {
     const char *profileFile = nullptr;
-    vr::Bytes atr, cardId;
+    vr::Bytes atr, cardId, serial;
     static const option kOptions[] = {
         {"profile", required_argument, nullptr, 'p'}, {"atr", required_argument, nullptr, 'a'},
-        {"card-id", required_argument, nullptr, 'c'}, {"help", no_argument, nullptr, 'h'},
+        {"card-id", required_argument, nullptr, 'c'}, {"serial", required_argument, nullptr, 's'},
+        {"help", no_argument, nullptr, 'h'},
         {nullptr, 0, nullptr, 0},
     };
     int c;
@@ -81,6 +86,13 @@ int main(int argc, char **argv) {
             break;
         case 'c':
             if (!hexOption(optarg, "card-id", &cardId)) return 2;
+            break;
+        case 's':
+            if (!hexOption(optarg, "serial", &serial)) return 2;
+            if (serial.size() > 4) {
+                fprintf(stderr, "vreader-hsm: --serial: more than 4 bytes: %s\n", optarg);
+                return 2;
+            }
             break;
         case 'h': fputs(kUsage, stdout); return 0;
         default: fputs(kUsage, stderr); return 2;
@@ -107,6 +119,11 @@ int main(int argc, char **argv) {
     }
     vr::SoftHsm hsm = vr::softHsmFor(profile);
     if (!atr.empty()) hsm.setCard(atr, cardId);
+    if (!serial.empty()) {
+        uint32_t n = 0;
+        for (uint8_t b : serial) n = n << 8 | b;
+        hsm.setTerminalSerial(n);
+    }
 
     std::string request = argv[optind];
     if (request == "-" && !std::getline(std::cin, request)) {

@@ -92,14 +92,16 @@ bool readsIdentityCards(const std::string &op) {
 bool usesThePin(const std::string &op) {
     return op == "iVerifyPIN" || op == "iChangePIN" || op == "iReloadPIN" || op == "iUnblockPIN" ||
            op == "iReadCard" || op == "iReloadPIN_HSM" || op == "iUnblockPIN_HSM" || op == "iDoDebit" ||
-           op == "iReadDebitRecord" || op == "iTryPIN";
+           op == "iReadDebitRecord" || op == "iTryPIN" || op == "iDoDebit_HSM";
 }
 
 // What the holder types on the keypad during an operation: "PIN" stands
 // for the card's PIN (the same PIN is typed as the new one of a change
 // or reload).
 std::vector<std::string> typedFor(const std::string &op) {
-    if (op == "iVerifyPIN" || op == "iReadCard" || op == "iDoDebit" || op == "iReadDebitRecord") return {"PIN"};
+    if (op == "iVerifyPIN" || op == "iReadCard" || op == "iDoDebit" || op == "iReadDebitRecord" ||
+        op == "iDoDebit_HSM")
+        return {"PIN"};
     if (op == "iChangePIN") return {"PIN", "PIN", "PIN"};
     if (op == "iReloadPIN" || op == "iReloadPIN_HSM") return {"PIN", "PIN"};
     if (op == "iGetPassword") return {"abc123"};
@@ -184,7 +186,7 @@ SetUp version3WithDeviceNumber() {
     return s;
 }
 
-bool usesThePinTyped(const std::string &op) { return op == "iDoDebit" || op == "iTryPIN"; }
+bool usesThePinTyped(const std::string &op) { return op == "iDoDebit" || op == "iTryPIN" || op == "iDoDebit_HSM"; }
 
 // A version's card whose holder has set a PIN of their own (the profiles'
 // cards keep the initial PIN, which a debit refuses), and 500.00 in the

@@ -41,10 +41,13 @@ struct DirKey {
 };
 
 // Access levels: 0 free, 1 cardholder PIN, 2 external authentication with
-// the key, 3 either, 4 both; 5 never (writing only).
+// the key, 3 either, 4 both; 5 never (writing only).  A group with a key
+// has the key address under which a host's security module holds the
+// key's master (0 for none).
 struct DirAccess {
     DirKey key;
     int level = 0;
+    uint16_t address = 0;
 };
 
 struct DirItem {

@@ -128,8 +128,7 @@ void logUnconfirmedDebit(const DebitInit &init, const Mac1 &mac1, const unsigned
     debitHex(serial, init.serial, 2);
     debitHex(terminalSerial, mac1.terminalSerial, kTerminalSerial);
     if (tac) debitHex(tacText, tac, kMac);
-    logLine("%siDoDebit, debit not confirmed: serial %s, terminal serial %s, TAC %s\r\n", logbuf, serial,
-            terminalSerial, tacText);
+    ::logUnconfirmedDebit("iDoDebit", serial, terminalSerial, tacText);
 }
 
 }  // namespace
@@ -143,6 +142,15 @@ long debitInputs(const char *firstAmount, const char *secondAmount, const char *
     for (int i = 0; i < 3; i++) ascToMoneyb(reinterpret_cast<char *>(in->amounts[i]), const_cast<char *>(amounts[i]));
     CHexToBin(reinterpret_cast<char *>(in->dateTime), dateTime, 2 * kDateTime);
     return 0;
+}
+
+void logUnconfirmedDebit(const char *name, const char *serial, const char *terminalSerial, const char *tac) {
+    logLine("%s%s, debit not confirmed: serial %s, terminal serial %s, TAC %s\r\n", logbuf, name, serial,
+            terminalSerial, tac);
+}
+
+long readTerminalNumber(long handle, unsigned char *terminal) {
+    return readTerminal(handle, kReadTerminalNumber, terminal);
 }
 
 long selectDebitApplication(long handle) { return sendTo(handle, cardSlot, kSelectDF04, sizeof kSelectDF04); }
@@ -227,7 +235,7 @@ long DoDebit(long handle, char *firstAmount, char *secondAmount, char *thirdAmou
         return fail(kErrPsamApplication, out);
     unsigned char regionTerminal[kTerminalNumberSize];
     if ((r = sendTo(handle, psamSlot, kSelectTerminalFile, sizeof kSelectTerminalFile)) != 0) return fail(r, out);
-    if ((r = readTerminal(handle, kReadTerminalNumber, regionTerminal)) != 0) return fail(r, out);
+    if ((r = readTerminalNumber(handle, regionTerminal)) != 0) return fail(r, out);
     if ((r = sendTo(handle, psamSlot, kSelectDF01, sizeof kSelectDF01)) != 0) return fail(r, out);
     Mac1 mac1;
     if ((r = psamMac1(handle, in, init, div, regionTerminal, &mac1)) != 0) return fail(r, out);

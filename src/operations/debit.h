@@ -42,6 +42,11 @@ long selectDebitApplication(long handle);
 // shorter than its 22 bytes.
 long initializeForDebit(long handle, const DebitInputs &in, const unsigned char *terminal, DebitInit *init);
 
+// READ BINARY 00 B0 00 00 06 of the PSAM's terminal file (0016), once
+// selected: the 6-byte terminal number.  0, the translated status word,
+// or the code of a failed exchange for a shorter answer.
+long readTerminalNumber(long handle, unsigned char *terminal);
+
 // The debit, B0 2C 01 00 0F: terminal transaction serial (4), date and
 // time (7), MAC1 (4).  Returns 0 with the TAC and MAC2 (4 bytes each), or
 // an error code; *maybeDebited tells whether the card may have debited
@@ -59,6 +64,13 @@ struct DebitResult {
     char dateTime[15];
     char tac[9];
 };
+
+// After a failure once the card may have debited: appends to logbuf the
+// line "<name>, debit not confirmed: serial S, terminal serial T, TAC X"
+// with the card's transaction serial, the terminal transaction serial and
+// the TAC (empty when the card's answer did not arrive), so that the host
+// can look for the transaction among the card's records.
+void logUnconfirmedDebit(const char *name, const char *serial, const char *terminalSerial, const char *tac);
 
 // Upper-case hexadecimal of n bytes into dst (2 * n + 1 bytes).
 void debitHex(char *dst, const unsigned char *src, unsigned n);

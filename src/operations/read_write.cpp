@@ -301,8 +301,7 @@ long readGroup(long handle, int authType, char rows[][KESTREL_ROW_SIZE], int ite
     if (!rows || itemCount < 0 || itemCount > kMaxItems) return fail(kErrArgument, out, capacity);
     const char *addr = rows[0];
     if (!findFileDFEF(addr, cardVer)) return fail(kErrNotInDirectory, out, capacity);
-    FileIds ids = fileIds(addr);
-    long r = selectDFEF(handle, ids.df, ids.ef);
+    long r = selectFileOf(handle, addr);
     if (r != 0) return fail(r, out, capacity);
     unsigned char key[3] = {0, 0, 0};
     int level = 0;
@@ -424,8 +423,7 @@ long writeGroup(long handle, char dataRows[][KESTREL_ROW_SIZE], char addrRows[][
     unsigned char divData[kDivDataSize] = {};
     unsigned char divLen = 0;
     if ((r = GetCardDivIndex(handle, atr, &atrLen, divData, &divLen)) != 0) return r;
-    FileIds ids = fileIds(addr);
-    if ((r = selectDFEF(handle, ids.df, ids.ef)) != 0) return r;
+    if ((r = selectFileOf(handle, addr)) != 0) return r;
     unsigned char key[3] = {0, 0, 0};
     int level = 0;
     if ((r = findWriteKey(addr, key, cardVer, &level)) != 0) return r;
@@ -440,22 +438,6 @@ long writeGroup(long handle, char dataRows[][KESTREL_ROW_SIZE], char addrRows[][
 // ---------------------------------------------------------------------------
 // The exported calls' checks and group loops
 // ---------------------------------------------------------------------------
-
-// Record numbers of cyclic files must lie from 01 to 1E.
-long checkRecordNumbers(const char *fileAddr, int cardVer, char *text, char rows[][KESTREL_ROW_SIZE]) {
-    TextSpan groups[kMaxGroups];
-    const int n = groupsOf(fileAddr, groups);
-    for (int g = 0; g < n; ++g) {
-        const int fields = splitGroup(groups[g], text, rows);
-        unsigned file[2] = {0, 0};
-        if (findFileType(rows[0], file, cardVer) != 0 || file[0] != kCyclicRecords) continue;
-        for (int i = 1; i < fields; ++i) {
-            unsigned number = itemTag(rows[i]);
-            if (number < 1 || number > kMaxCyclicRecords) return kErrAddress;
-        }
-    }
-    return 0;
-}
 
 // Every group of a write request, checked before anything is written: a
 // file that this interface does not write, values that do not convert.
@@ -532,6 +514,27 @@ long writeGroups(long handle, const char *addrText, const char *dataText, char *
 }
 
 }  // namespace
+
+long selectFileOf(long handle, const char *fileAddr) {
+    if (!fileAddr) return kErrArgument;
+    FileIds ids = fileIds(fileAddr);
+    return selectDFEF(handle, ids.df, ids.ef);
+}
+
+long checkRecordNumbers(const char *fileAddr, int cardVer, char *text, char rows[][KESTREL_ROW_SIZE]) {
+    TextSpan groups[kMaxGroups];
+    const int n = groupsOf(fileAddr, groups);
+    for (int g = 0; g < n; ++g) {
+        const int fields = splitGroup(groups[g], text, rows);
+        unsigned file[2] = {0, 0};
+        if (findFileType(rows[0], file, cardVer) != 0 || file[0] != kCyclicRecords) continue;
+        for (int i = 1; i < fields; ++i) {
+            unsigned number = itemTag(rows[i]);
+            if (number < 1 || number > kMaxCyclicRecords) return kErrAddress;
+        }
+    }
+    return 0;
+}
 
 long readGroupItems(long handle, char rows[][KESTREL_ROW_SIZE], int itemCount, char *out, size_t capacity,
                     int cardVer) {

@@ -42,6 +42,14 @@ long WriteCard(long handle, char dataRows[][KESTREL_ROW_SIZE], char addrRows[][K
 // which a host's security module authenticates the terminal.
 // ---------------------------------------------------------------------------
 
+// Selects the file of a file address: its DF (none for "SSSE", the
+// application itself) and then its EF.  0 or a translated status word.
+long selectFileOf(long handle, const char *fileAddr);
+
+// Record numbers named for cyclic files must lie from 01 to 1E: 0 or -23.
+// text (KESTREL_ROW_SIZE bytes) and rows (5 rows) are scratch space.
+long checkRecordNumbers(const char *fileAddr, int cardVer, char *text, char rows[][KESTREL_ROW_SIZE]);
+
 // Reads the items of a group whose file is selected and unlocked, by the
 // file's structure: each record item with READ RECORD by identifier (the
 // n-th occurrence of a composite item), the cyclic records named or all up

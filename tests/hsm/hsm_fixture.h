@@ -30,6 +30,24 @@ struct Result {
 };
 inline std::ostream &operator<<(std::ostream &os, const Result &r) { return os << r.rc << " \"" << r.text << "\""; }
 
+// Four upper-case hexadecimal digits, as a key address field.
+inline std::string hex4(unsigned v) {
+    char s[8];
+    snprintf(s, sizeof s, "%04X", v);
+    return s;
+}
+
+// Bytes as hexadecimal digits without blanks, as the texts carry them.
+inline std::string digits(const Bytes &b) {
+    std::string h;
+    for (uint8_t x : b) {
+        char pair[3];
+        snprintf(pair, sizeof pair, "%02X", x);
+        h += pair;
+    }
+    return h;
+}
+
 // The "|"-terminated fields of a text.
 inline std::vector<std::string> fields(const std::string &text) {
     std::vector<std::string> out;
@@ -57,6 +75,15 @@ protected:
         vr::Profile p = pintest::demoWith(algorithm);
         p.card->version = 3;
         p.card->versionText = Bytes{'3', '.', '0', '0'};
+        return p;
+    }
+
+    // The demonstration card made one of another version.
+    static vr::Profile ofVersion(int version) {
+        if (version == 3) return version3();
+        vr::Profile p = pintest::demoWith();
+        p.card->version = version;
+        p.card->versionText = Bytes{static_cast<uint8_t>('0' + version), '.', '0', '0'};
         return p;
     }
 
@@ -97,6 +124,28 @@ protected:
                     [&](char *o) { return (unblock ? iUnblockPIN_HSM_Step3 : iReloadPIN_HSM_Step3)(&command[0], o); });
     }
 
+    static Result itemStep1(bool write, std::string addr, std::string info = kCardInfo, int iType = 1) {
+        return step(KESTREL_HSM_OUT_SIZE, [&](char *o) {
+            return (write ? iWriteCard_HSM_Step1 : iReadCard_HSM_Step1)(iType, &info[0], &addr[0], o);
+        });
+    }
+    static Result readItemStep2(std::string answer) {
+        return step(KESTREL_HSM_READ_OUT_SIZE, [&](char *o) { return iReadCard_HSM_Step2(&answer[0], o); });
+    }
+    static Result writeItemStep2(std::string answer, std::string data) {
+        return step(KESTREL_HSM_OUT_SIZE,
+                    [&](char *o) { return iWriteCard_HSM_Step2(&answer[0], &data[0], o); });
+    }
+
+    static Result debitStep1(std::string pay = "12.50|3.00|20240401103000|", std::string info = kCardInfo,
+                             int iType = 1) {
+        return step(KESTREL_HSM_OUT_SIZE,
+                    [&](char *o) { return iDoDebit_HSM_Step1(iType, &info[0], &pay[0], o); });
+    }
+    static Result debitStep2(std::string answer) {
+        return step(KESTREL_HSM_OUT_SIZE, [&](char *o) { return iDoDebit_HSM_Step2(&answer[0], o); });
+    }
+
     // The data of the card's answers to commands beginning with prefix,
     // in order (status word removed).
     static std::vector<std::string> cardAnswers(const std::string &prefix) {
@@ -105,14 +154,7 @@ protected:
         for (const vr::Exchange &e : r->trace()) {
             const std::string c = vr::toHex(e.command);
             if (e.nad != 0x12 || c.rfind(prefix, 0) != 0 || e.response.size() < 2) continue;
-            Bytes data(e.response.begin(), e.response.end() - 2);
-            std::string h;
-            for (uint8_t b : data) {
-                char pair[3];
-                snprintf(pair, sizeof pair, "%02X", b);
-                h += pair;
-            }
-            out.push_back(h);
+            out.push_back(digits(Bytes(e.response.begin(), e.response.end() - 2)));
         }
         return out;
     }

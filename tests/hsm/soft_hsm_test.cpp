@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "cards/ss_directory.h"
 #include "hsm_fixture.h"
 
 extern char **environ;
@@ -30,6 +31,8 @@ TEST_F(SoftHsm, RequestsItCannotServe) {
         {"02|0173|" + r8 + "|842400010C|123456|", "does not fit the cipher"},
         {"01|0173|" + r8 + "|842400010C|12345678901234|", "PIN does not fit"},
         {"01|0173|" + r8 + "|842400010C||", "no PIN"},
+        {"02|017F|11223344|0003|000004E20000012C|32|430105000007|2024040110300|", "malformed debit"},
+        {"02|0180|11223344|0003|000004E20000012C|32|430105000007|20240401103000|", "unknown key address 0180"},
         {std::string(5000, '|'), "too long"},
     };
     for (const Row &row : rows) {
@@ -43,6 +46,36 @@ TEST_F(SoftHsm, RequestsItCannotServe) {
     vr::SoftHsm bare{vr::KeySet()};
     EXPECT_FALSE(bare.answer("02|0090|" + r8 + "|" + r8 + "|", &reply, &error));
     EXPECT_EQ(error, "no card set for key address 0090");
+}
+
+// Every key address of the card's layout names, in the module, the master
+// of the file's key: the card, driven directly, accepts the module's
+// cryptogram for its own challenge in the file's DF, on every version.
+TEST_F(SoftHsm, KnowsTheKeyOfEveryFile) {
+    for (int version : {1, 2, 3}) {
+        const vr::Profile p = ofVersion(version);
+        std::shared_ptr<vr::SsCard> c = vr::buildCard(p);
+        const vr::SoftHsm module = vr::softHsmFor(p);
+        for (const vr::DirFile &f : vr::cardDirectory(version)) {
+            for (const vr::DirAccess *a : {&f.read, &f.write}) {
+                if (!a->address) continue;
+                SCOPED_TRACE(std::to_string(version) + " " + hex4(f.df) + " " + hex4(f.ef) + " " + hex4(a->address));
+                c->reset();
+                c->transmit(hex(sectest::kSelectApp));
+                if (f.df) {
+                    EXPECT_EQ(c->transmit(hex("00 A4 00 00 02 " + hex4(f.df))), hex("90 00"));
+                }
+                const Bytes r1 = c->transmit(hex(sectest::kGetChallenge)), r2 = c->transmit(hex(sectest::kGetChallenge));
+                ASSERT_EQ(r2.size(), 10u);
+                std::string reply, error;
+                ASSERT_TRUE(module.answer("02|" + hex4(a->address) + "|" + digits(Bytes(r2.begin(), r2.end() - 2)) +
+                                              "|" + digits(Bytes(r1.begin(), r1.end() - 2)) + "|",
+                                          &reply, &error))
+                    << error;
+                EXPECT_EQ(c->transmit(hex("00 82 00 " + vr::toHex(Bytes{a->key.kid}) + " 10 " + reply)), hex("90 00"));
+            }
+        }
+    }
 }
 
 std::string buildDir() {
@@ -125,6 +158,15 @@ TEST_F(SoftHsm, CommandLineServesASequence) {
     Result o1 = pinStep1(true);
     ASSERT_EQ(o1.rc, 0);
     EXPECT_EQ(pinStep2(true, answerOf(vreaderHsm({other[0], other[1], o1.text}))), failure(-25536));
+
+    // A debit with the terminal serial given.
+    type({"123456"});
+    Result d1 = debitStep1("0|1.00|20240401103000|");
+    ASSERT_EQ(d1.rc, 0) << d1.text;
+    Result d2 = debitStep2(answerOf(vreaderHsm({"--serial=0000BEEF", d1.text})));
+    ASSERT_EQ(d2.rc, 0) << d2.text;
+    EXPECT_EQ(fields(d2.text).at(6), "0000BEEF");
+    EXPECT_EQ(card->balance(), 49900u);
 }
 
 TEST_F(SoftHsm, CommandLineRefusals) {
@@ -139,6 +181,7 @@ TEST_F(SoftHsm, CommandLineRefusals) {
         {{"--profile=/nonexistent/x.profile", "a|"}, 2},
         {{"--atr=3B00", "a|"}, 2},
         {{"--card-id=XY", "a|"}, 2},
+        {{"--serial=0102030405", "a|"}, 2},
     };
     for (const Row &row : rows) {
         Exit r = vreaderHsm(row.args);
