@@ -53,6 +53,31 @@ void expectCardResult(const char *op, long code, const Out &out) {
         broken(op, "failure without its code's text in the output");
 }
 
+void expectPinResult(const char *op, long code, const Out &out) {
+    expectTextWithin(op, out);
+    const char *text = reinterpret_cast<const char *>(out.bytes());
+    if (code == kErrWrongPin) {
+        // "PIN校验失败，剩余次数%d次" and "PIN修改失败，剩余次数%d次", tries 0 to 15.
+        static const char *const kRetry[] = {
+            "PIN\xD0\xA3\xD1\xE9\xCA\xA7\xB0\xDC\xA3\xAC\xCA\xA3\xD3\xE0\xB4\xCE\xCA\xFD%d\xB4\xCE",
+            "PIN\xD0\xDE\xB8\xC4\xCA\xA7\xB0\xDC\xA3\xAC\xCA\xA3\xD3\xE0\xB4\xCE\xCA\xFD%d\xB4\xCE"};
+        for (const char *format : kRetry)
+            for (int tries = 0; tries < 16; tries++) {
+                char retry[64];
+                snprintf(retry, sizeof retry, format, tries);
+                if (strcmp(text, retry) == 0) return;
+            }
+    }
+    // Any other code, and -51 from a status word of another command than
+    // the PIN's, has its table text.
+    expectCardResult(op, code, out);
+}
+
+void expectNoReaderOpen(const char *op) {
+    for (int i = 0; i < kReaderTableSize; i++)
+        if (OpenedRHandle[i] > 0) broken(op, "a reader left open");
+}
+
 void expectLogbufTerminated(const char *op) {
     if (!memchr(logbuf, 0, sizeof logbuf)) broken(op, "logbuf without a NUL");
 }

@@ -74,6 +74,9 @@ public:
     HostBytes text(const std::string &fallback, size_t max) {
         return bytes(std::vector<uint8_t>(fallback.begin(), fallback.end()), max);
     }
+    // The answer of the host's security module to the text a step wrote
+    // for it (at most `max` bytes), for the next step.
+    virtual HostBytes hsmAnswer(const char *request, size_t max) = 0;
     // The result code and the output buffers of one call.
     virtual void outcome(long code, std::initializer_list<const Out *> outs) = 0;
 };
@@ -87,8 +90,13 @@ void expectTextWithin(const char *op, const Out &out);
 // An exported card function: 0, or a negative code whose table text (or
 // "unknown error" text) getErrorInf wrote into out.
 void expectCardResult(const char *op, long code, const Out &out);
+// As expectCardResult, except that -51 (a PIN refused) may carry the
+// retry text of a verification or a change with the tries left.
+void expectPinResult(const char *op, long code, const Out &out);
 // logbuf holds one NUL-terminated line.
 void expectLogbufTerminated(const char *op);
+// No reader is left open in the reader-handle table.
+void expectNoReaderOpen(const char *op);
 
 struct Operation {
     const char *name;

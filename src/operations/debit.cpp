@@ -178,13 +178,16 @@ long debitCard(long handle, const unsigned char *terminalSerial, const unsigned 
     memcpy(cmd + kHeader + kTerminalSerial, dateTime, kDateTime);
     memcpy(cmd + kHeader + kTerminalSerial + kDateTime, mac1, kMac);
     unsigned char rsp[kT0ResponseArea - 2];
-    unsigned int len = 0;
-    unsigned int sw = exchange(handle, cardSlot, cmd, sizeof cmd, rsp, sizeof rsp, &len);
-    // A card that refused the debit kept its balance; one whose answer did
-    // not arrive whole may have debited: the exchange failed, the answer
-    // still waits behind a second 61xx, or its GET RESPONSE drew 6Cxx.
-    const unsigned sw1 = sw >> 8;
-    *maybeDebited = sw == kSwExchangeFailed || sw1 == 0x61 || sw1 == 0x6C || (sw == 0x9000 && len < 2 * kMac);
+    unsigned int len = 0, commandSw = 0;
+    unsigned int sw = IccExchangeT0(handle, cardSlot, sizeof cmd, cmd, &len, rsp, sizeof rsp, &commandSw);
+    if (sw == kSwExchangeFailed) len = 0;
+    // A card that refused the debit command kept its balance.  One that
+    // accepted it (61xx: its answer waiting) has debited although the
+    // fetch of the answer failed; one whose answer did not arrive whole
+    // may have debited: the exchange failed, the answer still waits behind
+    // a second 61xx, its GET RESPONSE drew 6Cxx, or the answer was garbled.
+    const bool accepted = (commandSw >> 8) == 0x61;
+    *maybeDebited = sw == 0x9000 ? len < 2 * kMac : accepted || answerNotWhole(commandSw) || answerNotWhole(sw);
     if (sw != 0x9000) return apduErrTanslation(sw);
     if (len < 2 * kMac) return malformedAnswer();
     memcpy(tac, rsp, kMac);
@@ -286,6 +289,9 @@ int ReadDebit(long handle, char *out) {
         unsigned char rsp[kT0ResponseArea - 2];
         unsigned int len = 0;
         unsigned int sw = exchange(handle, cardSlot, cmd, sizeof cmd, rsp, sizeof rsp, &len);
+        // The card's refusal ends the records; a lost answer says nothing
+        // of the records after it.
+        if (answerNotWhole(sw)) return static_cast<int>(fail(apduErrTanslation(sw), out));
         if (sw != 0x9000) {
             if (n == 1) firstSw = sw;
             break;

@@ -203,6 +203,9 @@ long readCyclicRecords(long handle, char rows[][KESTREL_ROW_SIZE], int itemCount
             r = readCyclicRecord(handle, static_cast<unsigned char>(n), le, static_cast<unsigned>(length), rows[0], t,
                                  &sw);
             if (r != 0) return r;
+            // The card's refusal ends the records; a lost answer says
+            // nothing of the records after it.
+            if (answerNotWhole(sw)) return apduErrTanslation(sw);
             if (sw != 0x9000) break;
         }
         return 0;

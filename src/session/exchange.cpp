@@ -21,7 +21,9 @@ bool exchange(long reader, unsigned char slot, unsigned int cmdLen, unsigned cha
 }  // namespace
 
 unsigned int IccExchangeT0(long reader, unsigned char slot, unsigned int cmdLen, unsigned char *cmd,
-                           unsigned int *rspLen, unsigned char *rsp, unsigned int rspCapacity) {
+                           unsigned int *rspLen, unsigned char *rsp, unsigned int rspCapacity,
+                           unsigned int *commandSw) {
+    if (commandSw) *commandSw = kSwExchangeFailed;
     if (!cmd || !rspLen || !rsp) return kSwExchangeFailed;
     unsigned char area[kT0ResponseArea];
     memset(area, 0, sizeof area);
@@ -29,6 +31,7 @@ unsigned int IccExchangeT0(long reader, unsigned char slot, unsigned int cmdLen,
     unsigned int sw = 0;
 
     if (!exchange(reader, slot, cmdLen, cmd, area, &n, &sw)) return kSwExchangeFailed;
+    if (commandSw) *commandSw = sw;
 
     if ((sw >> 8) == 0x61) {
         unsigned char getResponse[5] = {0x00, 0xC0, 0x00, 0x00, static_cast<unsigned char>(sw)};
@@ -49,6 +52,11 @@ unsigned int IccExchangeT0(long reader, unsigned char slot, unsigned int cmdLen,
     memcpy(rsp, area, len);
     *rspLen = len;
     return sw;
+}
+
+unsigned int IccExchangeT0(long reader, unsigned char slot, unsigned int cmdLen, unsigned char *cmd,
+                           unsigned int *rspLen, unsigned char *rsp, unsigned int rspCapacity) {
+    return IccExchangeT0(reader, slot, cmdLen, cmd, rspLen, rsp, rspCapacity, nullptr);
 }
 
 unsigned int IccExchangeT0(long reader, unsigned char slot, unsigned int cmdLen, unsigned char *cmd,

@@ -35,6 +35,17 @@ constexpr unsigned int kT0ResponseArea = 4096;
 // (no answer, reader error, handle not open) or the response was refused.
 constexpr unsigned int kSwExchangeFailed = 0x6F00;
 
+// Whether a status word from IccExchangeT0 stands for an answer that did
+// not arrive whole rather than for the card's own verdict on the command:
+// the exchange failed, the card still offered its data after the
+// follow-up (61xx or 6Cxx), or the last two bytes that arrived are no
+// status word at all (SW1 outside 62-6F and 90-9F, a garbled answer).
+inline bool answerNotWhole(unsigned int sw) {
+    const unsigned int sw1 = sw >> 8;
+    const bool statusWord = (sw1 >= 0x62 && sw1 <= 0x6F) || (sw1 >= 0x90 && sw1 <= 0x9F);
+    return sw == kSwExchangeFailed || sw1 == 0x6C || !statusWord;
+}
+
 // Card-type argument of the exported card functions: 1 contact, 2
 // contactless, 3 contact then contactless, 4 contactless then contact.
 // Returns 0 for 1 to 4, -14 otherwise.
@@ -77,6 +88,12 @@ unsigned int IccExchangeT0(long reader, unsigned char slot, unsigned int cmdLen,
                            unsigned int *rspLen, unsigned char *rsp, unsigned int rspCapacity);
 unsigned int IccExchangeT0(long reader, unsigned char slot, unsigned int cmdLen, unsigned char *cmd,
                            unsigned int *rspLen, unsigned char *rsp);
+// The same, with the status word of the command's own answer (before any
+// follow-up) in *commandSw, or kSwExchangeFailed when that answer did not
+// arrive: whether the card accepted a command whose data then got lost.
+unsigned int IccExchangeT0(long reader, unsigned char slot, unsigned int cmdLen, unsigned char *cmd,
+                           unsigned int *rspLen, unsigned char *rsp, unsigned int rspCapacity,
+                           unsigned int *commandSw);
 
 // Closes the reader (whatever the close returns), sets mHreader to -11 and
 // clears m_pin_verified.

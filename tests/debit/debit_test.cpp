@@ -149,6 +149,16 @@ TEST_F(Debit, FailureAfterTheDebitCommand) {
              return startsWith(prev, "B0 2C") ? hex("6F 00") : answer;
          },
          false, -28416, true, false},
+        {"fetch of the answer to the debit refused",
+         [](const Bytes &prev, const Bytes &, Bytes answer) {
+             return startsWith(prev, "B0 2C") ? hex("6A 82") : answer;
+         },
+         false, -27266, true, false},
+        {"answer to the debit garbled",
+         [](const Bytes &prev, const Bytes &, Bytes answer) {
+             return startsWith(prev, "B0 2C") ? hex("00 00") : answer;
+         },
+         false, -28416, true, false},
         {"answer to the debit still pending",
          [](const Bytes &prev, const Bytes &, Bytes answer) {
              return startsWith(prev, "B0 2C") ? hex("61 08") : answer;

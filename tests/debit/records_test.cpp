@@ -102,11 +102,17 @@ TEST_F(Records, Failures) {
     const auto shortSecond = [](const Bytes &, const Bytes &c, Bytes a) {
         return startsWith(c, "00 B2 02 04 1C") ? vr::withStatus(Bytes(a.begin(), a.begin() + 27), 0x9000) : a;
     };
+    // The card still offering the second record after the resend: its
+    // answer did not arrive, which is not the end of the records.
+    const auto secondLost = [](const Bytes &, const Bytes &c, Bytes a) {
+        return startsWith(c, "00 B2 02 04 1C") ? hex("6C 1C") : a;
+    };
     const Row rows[] = {
         {"card type 9", 9, nullptr, nullptr, -14, errorText(-14), 0},
         {"wrong PIN", 1, "654321", nullptr, -51, pintest::verifyRefused(2), 0},
         {"PIN entry timed out", 1, "timeout", nullptr, -32, errorText(-32), 0},
         {"short second record", 1, "123456", shortSecond, -28416, errorText(-28416), 2},
+        {"second record lost", 1, "123456", secondLost, -0x6C1C, errorText(-0x6C1C), 3},
     };
     for (const Row &row : rows) {
         SCOPED_TRACE(row.what);

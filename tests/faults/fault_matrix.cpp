@@ -42,6 +42,19 @@ std::string faultName(Fault f) {
     return "?";
 }
 
+void freshCards(const std::vector<std::string> &typed) {
+    static const vr::Profile demo = vr::demoProfile();
+    vr::Profile p = demo;
+    for (const std::string &keys : typed) p.keypad.push_back(vr::typedEntry(keys));
+    vr::insertProfile(*vr::VirtualReader::instance().reader(), p);
+}
+
+bool firstPsamPowerOn(size_t k, const std::vector<Step> &steps) {
+    for (size_t i = 0; i < steps.size(); i++)
+        if (steps[i].slot == 0x11 && steps[i].command == vr::hex("00 12 00 00 00")) return i == k;
+    return false;
+}
+
 std::string cellName(const ::testing::TestParamInfo<Cell> &info) {
     return std::string(std::get<0>(info.param).name) + "_" + faultName(std::get<1>(info.param));
 }
@@ -60,6 +73,26 @@ size_t faultStride() {
 
 // Waits of the matrix: a message without an answer ends after this.
 const unsigned kTimeoutMs = faultStride() > 1 ? 600 : 150;
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr size_t kStrikesPerCell = 4;
+#else
+constexpr size_t kStrikesPerCell = 8;
+#endif
+
+// The stride of a cell over a session of `steps` messages.  Each strike
+// costs the faulty call and the next one, and sessions run from a few
+// messages to over a hundred (a write of five groups), so a fault strikes
+// at most kStrikesPerCell messages of a session (4 under the sanitizers,
+// 2 in a slow run), spread over it at an even stride; each fault starts
+// at another message, so that together they strike the messages between.
+// KESTREL_FAULT_STRIKES=n sets that number (0: every message).
+size_t cellStride(size_t steps) {
+    size_t strikes = faultStride() > 1 ? 2 : kStrikesPerCell;
+    if (const char *s = getenv("KESTREL_FAULT_STRIKES")) strikes = static_cast<size_t>(std::max(0L, strtol(s, nullptr, 10)));
+    const size_t spread = strikes == 0 ? 1 : (steps + strikes - 1) / strikes;
+    return std::max({faultStride(), spread, size_t{1}});
+}
 // The longest answer the link takes: data and status word in 4096 bytes.
 constexpr size_t kLongestAnswer = KESTREL_MAX_RESPONSE;
 
@@ -70,6 +103,14 @@ vr::VirtualReader &bus() { return vr::VirtualReader::instance(); }
 void plugFullReader() {
     bus().plug(vr::UsbVariant::Reader);
     vr::insertProfile(*bus().reader(), vr::demoProfile());
+}
+
+// After an unplugging: the reader plugged in again, with the card the
+// faulty call left behind, for the record of the card's state.
+void plugKeepingTheCard() {
+    std::shared_ptr<vr::Card> card = bus().reader()->slot(0x01).card;
+    plugFullReader();
+    bus().reader()->insert(0x01, card);
 }
 
 std::vector<Step> sessionSteps() {
@@ -157,7 +198,13 @@ void arm(Fault f, size_t k, const Step &step) {
         });
         break;
     case Fault::ErrorAnswer: {
+        // The refusal in place of the answer, the command kept from the
+        // card: a card that refuses a command does not carry it out.
         vr::Bytes refusal = refusalOf(step);
+        if (const vr::SlotInfo *info = vr::slotByNumber(step.slot)) {
+            r->replyNextWith(vr::Reader::split(info->nad, refusal));
+            break;
+        }
         r->reshapeNext([refusal](uint8_t nad, const vr::Bytes &) { return vr::Reader::split(nad, refusal); });
         break;
     }
@@ -190,15 +237,59 @@ public:
 
     void runClean() {
         plugFullReader();
+        if (row_.card) {
+            row_.card.restore();
+            cardBefore_ = row_.card.onCard();
+            readBefore_ = row_.card.readBack();
+        }
         clean_ = call();
         session_ = sessionSteps();
         ASSERT_GE(clean_.code, 0) << "the operation fails without a fault";
         ASSERT_FALSE(session_.empty());
+        if (!row_.card) return;
+        cardAfter_ = row_.card.onCard();
+        readAfter_ = row_.card.readBack();
+        ASSERT_EQ(cardAfter_.size(), cardBefore_.size());
+        ASSERT_EQ(readBefore_.size(), cardBefore_.size());
+        ASSERT_EQ(readAfter_.size(), cardBefore_.size());
+        for (size_t i = 0; i < cardBefore_.size(); i++) {
+            ASSERT_NE(cardAfter_[i], cardBefore_[i]) << "the operation leaves part " << i << " as it was";
+            ASSERT_NE(readAfter_[i], readBefore_[i]) << "a host does not see part " << i << " change";
+        }
     }
 
     Outcome call() {
+        if (row_.card) row_.card.restore();
         bus().reader()->clearTrace();
         return row_.call();
+    }
+
+    // The card after a faulty call: each part as before or as the clean
+    // call left it; all of them changed after a success; and after a
+    // failure that changed any, what a host reads back shows each part as
+    // the card holds it.
+    void checkCardState(const Outcome &got, const std::vector<std::string> &now, bool reported) {
+        ASSERT_EQ(now.size(), cardBefore_.size());
+        std::vector<bool> changed(now.size());
+        bool any = false;
+        for (size_t i = 0; i < now.size(); i++) {
+            changed[i] = now[i] == cardAfter_[i];
+            any = any || changed[i];
+            EXPECT_TRUE(changed[i] || now[i] == cardBefore_[i]) << "part " << i << " left in a state of its own";
+        }
+        if (got.code == 0) {
+            for (size_t i = 0; i < now.size(); i++) EXPECT_TRUE(changed[i]) << "success without the change of part " << i;
+            return;
+        }
+        if (!any) return;  // the card as before, and the host told of a failure
+        if (row_.card.reported) {
+            EXPECT_TRUE(reported) << "a failure that changed the card without saying so";
+        }
+        std::vector<std::string> seen = row_.card.readBack();
+        ASSERT_EQ(seen.size(), now.size());
+        for (size_t i = 0; i < now.size(); i++)
+            EXPECT_EQ(seen[i], changed[i] ? readAfter_[i] : readBefore_[i])
+                << "part " << i << (changed[i] ? " changed" : " unchanged") << " after a failure, a host reads otherwise";
     }
 
     // The checks of one faulty call, then the next call on the reader as
@@ -214,6 +305,9 @@ public:
         // status command once more.
         const auto bound = std::chrono::milliseconds(2 * kTimeoutMs * (session_.size() + 4) + 3000);
         EXPECT_LT(elapsed, bound);
+        std::vector<std::string> onCard;
+        if (row_.card) onCard = row_.card.onCard();
+        const bool reported = row_.card.reported && row_.card.reported();
 
         EXPECT_EQ(bus().openDescriptorsSettled(0), 0) << "the reader was left open";
         for (int i = 0; i < kReaderTableSize; i++) EXPECT_LE(OpenedRHandle[i], 0) << "reader left at index " << i;
@@ -230,7 +324,8 @@ public:
         }
         if (got.code < 0) checkText(got);
 
-        if (unplugs(f)) plugFullReader();
+        if (unplugs(f)) row_.card ? plugKeepingTheCard() : plugFullReader();
+        if (row_.card) checkCardState(got, onCard, reported);
         Outcome next = call();
         EXPECT_EQ(next.code, clean_.code) << "the next call";
         EXPECT_EQ(next.outputs, clean_.outputs) << "the next call";
@@ -241,6 +336,12 @@ public:
         ASSERT_LT(row_.textBuffer, got.outputs.size());
         const std::string &buffer = got.outputs[row_.textBuffer];
         switch (row_.text) {
+        case TextRule::PinTable:
+            if (got.code == kErrWrongPin) {
+                EXPECT_FALSE(textIn(buffer).empty()) << "no retry text";
+                break;
+            }
+            [[fallthrough]];
         case TextRule::CardTable:
             EXPECT_EQ(textIn(buffer), errorText(static_cast<int>(got.code))) << "code " << got.code;
             break;
@@ -260,6 +361,9 @@ private:
     const Row &row_;
     Outcome clean_;
     std::vector<Step> session_;
+    // The card's parts before and after the clean call, on the card and as
+    // a host reads them.
+    std::vector<std::string> cardBefore_, cardAfter_, readBefore_, readAfter_;
 };
 
 // The matrix's waits: the response time-out lowered, and the drain read
@@ -299,9 +403,9 @@ TEST_P(FaultMatrix, HoldsItsPromises) {
     }
     // The reader stays plugged in from one message to the next (the call
     // after an unplugging plugs it in again): each call powers its cards
-    // anew.  A slow run takes every stride-th message.
-    const size_t stride = faultStride();
-    const size_t first = static_cast<size_t>(fault) % stride;
+    // anew.  A long session or a slow run takes every stride-th message.
+    const size_t stride = cellStride(cells.steps());
+    const size_t first = static_cast<size_t>(fault) * stride / allFaults().size();
     for (size_t k = first; k < cells.steps() && !HasFailure(); k += stride) {
         arm(fault, k, cells.step(k));
         cells.check(fault, k);

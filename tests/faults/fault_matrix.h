@@ -2,9 +2,16 @@
 // card, PSAM or module can fail it, through the virtual reader.  A row is
 // an operation as a host calls it; a column is a fault; faults that strike
 // one message are aimed at each message of the operation's clean session
-// in turn.  Each cell checks what the host relies on: the documented code
+// in turn (at most 8 messages spread over a long session, 4 under the
+// sanitizers; KESTREL_FAULT_STRIKES=0 strikes every message).  Each cell checks what the host relies on: the documented code
 // and text in bounded time, nothing written past a buffer (the buffers are
 // guarded), no reader left open or claimed, and a next call that works.
+//
+// For an operation that changes the card, the row also records the card's
+// state around every call (CardState): after a fault, either the card is
+// as before and the host was told of a failure, or the card changed and a
+// host reading it back sees the new state; never a silent change, and no
+// success without the change.
 //
 // A later operation adds its rows in a file of its own:
 //
@@ -47,8 +54,26 @@ struct Step {
 // What a failing call leaves in its first output buffer.
 enum class TextRule {
     CardTable,  // the text of the code from the error table (getErrorInf)
+    PinTable,   // the same, except a text of its own for -51 (the tries left)
     OwnText,    // a NUL-terminated text of its own
     None,       // no text (the reader layers)
+};
+
+// The parts of the card that an operation changes (an item's value, the
+// balance, the newest record), each compared as a whole.
+struct CardState {
+    // Puts the card as it is before the operation (called before each call).
+    std::function<void()> restore;
+    // Each part as the card model holds it, read without the reader.
+    std::function<std::vector<std::string>()> onCard;
+    // Each part as a host reads it back through the library (a call of its
+    // own, on a reader that works).
+    std::function<std::vector<std::string>()> readBack;
+    // Whether the faulty call's own report owned up to a change it could
+    // not confirm (its log line); empty when reading back is the only way.
+    // A failure that changed the card must have said so.
+    std::function<bool()> reported = {};
+    explicit operator bool() const { return static_cast<bool>(onCard); }
 };
 
 struct Row {
@@ -65,9 +90,15 @@ struct Row {
     // The call hands a card's status word back to its caller (the exchange
     // of the reader layer): a refusal is its result, not its failure.
     bool passesStatusWords = false;
+    // What the operation changes on the card; empty for an operation that
+    // changes nothing a host reads back.
+    CardState card = {};
 };
 
 inline bool noOptionalStep(size_t, const std::vector<Step> &) { return false; }
+// The first power-on of the PSAM: findAndOpenPSAM tries the first PSAM
+// slot (the matrix's PSAM slot) once more after it fails.
+bool firstPsamPowerOn(size_t k, const std::vector<Step> &steps);
 
 enum class Fault {
     UnpluggedBefore,  // no reader on the bus
@@ -79,9 +110,16 @@ enum class Fault {
     OversizedReport,  // a report that overflowed the 64-byte transfer
     LenAbove61,       // the answer's first report claims 255 payload bytes
     LongAnswer,       // the answer padded to the longest the link takes
-    ErrorAnswer,      // the card, PSAM, module or reader refuses the message
+    ErrorAnswer,      // the card, PSAM, module or reader refuses the message (not carried out)
     NoAnswer,         // no answer at all (the time-out ends the wait)
 };
+
+// Puts fresh models of the demonstration profile's cards into the reader's
+// slots, as the matrix's reader has them before its first call, with these
+// entries waiting on the keypad.  A row whose operation changes the card
+// (its PIN, a key's tries, its items, its challenges) calls it first, so
+// that every call finds the card as the clean one did.
+void freshCards(const std::vector<std::string> &typed = {});
 
 const std::vector<Fault> &allFaults();
 std::string faultName(Fault f);

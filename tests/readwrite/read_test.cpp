@@ -1,6 +1,7 @@
 // iReadCard through the virtual reader against the modelled card of each
 // version: every file structure, the access levels, the commands the card
 // receives, the result text and the call log.
+#include "reader/reader_test_util.h"
 #include "rw_fixture.h"
 
 namespace rwtest {
@@ -163,6 +164,28 @@ TEST_F(Read, CyclicRecords) {
         for (size_t i = 0; i < c.fields; i++) expected += std::string(kDebitText) + "|";
         EXPECT_EQ(r.text, expected + "$");
     }
+}
+
+// The card's refusal ends the records; a reader that does not answer a
+// record's read does not: the host is not told of fewer records than the
+// card holds.
+TEST_F(Read, ReaderSilentOnARecordFailsTheRead) {
+    for (int i = 0; i < 3; i++) ASSERT_TRUE(card->addCyclicRecord(0xDF04, 0xEF08, hex(kDebitRecord)));
+    type({"123456"});
+    ASSERT_EQ(read("DF04EF08|$").rc, 0);
+    size_t second = 0;
+    {
+        auto r = reader();
+        while (second < r->trace().size() && vr::toHex(r->trace()[second].command) != "00 B2 02 04 1C") second++;
+        ASSERT_LT(second, r->trace().size());
+        for (size_t i = 0; i < second; i++) r->passNext();
+        r->muteNext();
+    }
+    readertest::ShortResponseWait wait(150);
+    type({"123456"});
+    Result r = read("DF04EF08|$");
+    EXPECT_EQ(r.rc, -28416);
+    EXPECT_EQ(r.text, errorText(-28416));
 }
 
 TEST_F(Read, TransparentFileInChunks) {
