@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The local card service's own cost per request: the same library call
 // made directly and through kestreld (HTTP on the loopback interface, the
 // request checks, the card queue, the GB18030 conversion, the field

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The local card service's parsers of untrusted bytes: the result texts
 // that the library copied from a card or module (GB18030 to UTF-8, then
 // every field decoder, the data items paired with their request) and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The pure parts of the service: configuration, the Host and Origin rules,
 // the JSON bounds, the GB18030 conversion and the field decoders.
 #include <cstdio>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Every endpoint through the virtual reader: the service makes exactly the
 // library call a host would make (same result text, same commands to the
 // reader), converts it to UTF-8 and names its fields.

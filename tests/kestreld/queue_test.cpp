@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Concurrent clients: one card operation at a time, in order, none
 // corrupted; a bounded wait with a "busy" answer past it; a client that
 // leaves while it waits gets no card operation.

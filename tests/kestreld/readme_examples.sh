@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # The curl examples of the README work as shown: each "$ curl ..." line of
 # its kestreld section is run against a fresh kestreld under vreader (on a
 # free port instead of 7325, the holder's PIN typed three times and the

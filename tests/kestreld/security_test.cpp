@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Who gets in, with real HTTP requests: every refused request is answered
 // with a 4xx and a message, never reaches the library (the reader sees
 // nothing) and carries no CORS permission.

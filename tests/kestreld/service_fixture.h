@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 // Fixture of the service tests: kestreld's server running in this process
 // on a free loopback port, in front of the virtual reader with the
 // demonstration cards, and a plain HTTP client that sends requests byte

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 // The service's operations: one table entry per endpoint, naming the
 // library call that runs it and the decoder of its result text.
 //

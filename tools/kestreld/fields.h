@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 // Named fields of the library's result texts (the layouts that
 // readertest's demonstration decodes).  Each decoder takes the UTF-8 text
 // and returns an object, or null when the text has another layout.

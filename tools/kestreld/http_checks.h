@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 // The checks every request passes before anything else happens: who may
 // call (Host, Origin) and how large and deep its body may be.
 #pragma once

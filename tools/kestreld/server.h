@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 // The HTTP side of kestreld: listens on 127.0.0.1 and ::1, checks every
 // request (Host, Origin, size, method, content type, body) and runs the
 // endpoints one card operation at a time.

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 // Text conversions between the library's GB18030 buffers and the UTF-8 of
 // the service's JSON.
 #pragma once
