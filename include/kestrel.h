@@ -1313,7 +1313,10 @@ long iWriteCard(int iType, char *pCardInfo, char *pFileAddr, char *pWriteData, c
  * with which the card's record of the debit begins: when
  * iReadDebitRecord() shows a record beginning SSSS^ with this terminal
  * number and date and time, the card did debit.  A failure without that
- * line left the balance unchanged.
+ * line is the card's refusal of the debit, which keeps the balance, as
+ * far as the card's status word can be believed: a reader that turned
+ * the card's answer into a refusal status would hide a debit, which the
+ * records would still show.
  * @sends to slot 0x00 the keypad commands; to the card VERIFY, INITIALIZE
  *        FOR PURCHASE and DEBIT FOR PURCHASE; to the PSAM its power-on,
  *        selection, MAC1 and the check of MAC2.
