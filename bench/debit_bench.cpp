@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // One whole debit (iDoDebit) of 0.01 on the modelled demonstration card
 // through the virtual reader, with the holder's PIN from the keypad: wall
 // time per call, the exchanges and HID reports it takes, the calling

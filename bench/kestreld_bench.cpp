@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The local card service's own cost per request: the same library call
 // made directly and through kestreld (HTTP on the loopback interface, the
 // request checks, the card queue, the GB18030 conversion, the field
@@ -79,7 +80,7 @@ bool request(const std::string &method, const std::string &path, const std::stri
 }
 
 void BM_Libinfo_direct(benchmark::State &state) {
-    char info[64] = {};
+    char info[KESTREL_LIBINFO_SIZE + 1] = {};
     for (auto _ : state) benchmark::DoNotOptimize(ICC_Reader_Libinfo(info));
 }
 BENCHMARK(BM_Libinfo_direct);

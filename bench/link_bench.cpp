@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Cost of one exchange on the USB link through the virtual reader, and of
 // its parts: the drain read that precedes every message is a fixed 5 ms
 // wait that the protocol mandates.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Benchmarks of the library against the virtual reader.  Run
 // scripts/bench, or build with -DKESTREL_BENCH=ON and run kestrel_bench.
 #include <benchmark/benchmark.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "protocol_floor.h"
 
 #include <libusb.h>

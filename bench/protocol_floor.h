@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 // What the protocol itself mandates for the messages of a card-level call,
 // against which the benchmarks of whole calls measure the library: the
 // 5 ms drain read before every message, plus the virtual reader's own time

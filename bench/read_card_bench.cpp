@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // One whole basic information read (iReadCardBas) of the modelled
 // version-2 demonstration card through the virtual reader: wall time per
 // call, the exchanges and HID reports it takes, the calling thread's CPU

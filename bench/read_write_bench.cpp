@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // iReadCard of one item of each file structure of the modelled
 // demonstration card, and of the largest transparent file (8192 bytes of a
 // version-3 card), through the virtual reader: wall time per call, the

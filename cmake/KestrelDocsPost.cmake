@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Run after Doxygen by the docs target (cmake -DDOCS_DIR=... -P).
 #
 # HTML: the pages are plain static HTML (no dynamic menus, sections or

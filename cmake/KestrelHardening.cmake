@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Hardening flags of the kind distributions build device libraries with:
 # stack protector, _FORTIFY_SOURCE in optimised builds, and full RELRO with
 # immediate binding.  None of them changes which symbols are exported.

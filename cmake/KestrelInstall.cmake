@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Installation, the pkg-config file, the CMake package, the udev rule, the
 # man pages, the API reference and the install test.  Included at the end
 # of the top-level CMakeLists.txt, once every target exists.  The Debian

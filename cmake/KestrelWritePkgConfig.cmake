@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Install-time script: writes libkestrel.pc for the prefix being installed
 # into.  The KESTREL_PC_* variables come from the install code before it.
 if(IS_ABSOLUTE "${KESTREL_PC_LIBDIR}")

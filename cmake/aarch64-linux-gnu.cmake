@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Cross build for 64-bit Arm Linux with Debian's cross toolchain
 # (g++-aarch64-linux-gnu) against the arm64 packages installed side by side
 # with the native ones (dpkg --add-architecture arm64).  Programs run through

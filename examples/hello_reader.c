@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /*
  * hello_reader: the smallest host program.  It loads libkestrel at run time,
  * as host applications do, opens the reader, powers the card in the contact

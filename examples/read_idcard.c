@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /*
  * read_idcard: reads the resident identity card in the reader's
  * identity-card module and prints the holder's data.  It loads libkestrel

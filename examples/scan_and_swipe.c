@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /*
  * scan_and_swipe: scans a QR code with the reader's scanner, reads the
  * card swiped through its magnetic-stripe head and prints the reader's

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /*
  * verify_pin: has the holder type the PIN on the reader's keypad and the
  * card check it.  It loads libkestrel at run time, as host applications

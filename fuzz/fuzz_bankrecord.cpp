@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The payment steps' parsers over bytes as a card returns them: the
 // environment's answer, the directory record and application records.
 // Input: the bytes of one answer (at most a whole response area).

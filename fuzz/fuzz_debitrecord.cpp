@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The transaction records of the card's debit application as the card
 // returns them.  Input: records of 28 bytes one after the other (a
 // shorter tail is ignored), decoded into a buffer of the documented size

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Decoders of card records into text: recordToAsc, tlvToAsc,
 // recordToAscTLV, recordToAscRR.  Input: mode, card version, data type or
 // parent tag or layout selector, then the record bytes.

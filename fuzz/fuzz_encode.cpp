@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Encoders of host text into card bytes: ascToRecord, ascToTLV, ascToRR.
 // Input: mode, card version, data type or parent tag or layout selector,
 // value length, then the text.  Successful encodings are decoded back.

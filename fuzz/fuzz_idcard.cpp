@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The identity-card module's answer to the read frame: checking the frame,
 // taking the text block and the photo out of it, and formatting the three
 // readers' outputs from whatever text block it holds.

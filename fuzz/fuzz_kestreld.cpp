@@ -1,8 +1,10 @@
+// SPDX-License-Identifier: MIT
 // The local card service's parsers of untrusted bytes: the result texts
 // that the library copied from a card or module (GB18030 to UTF-8, then
-// every field decoder) and request bodies (the JSON bounds check, then the
-// JSON parse it guards).  Every answer must be valid UTF-8 JSON, and a body
-// that passes the check must parse to an object within the bounds.
+// every field decoder, the data items paired with their request) and
+// request bodies (the JSON bounds check, then the JSON parse it guards).
+// Every answer must be valid UTF-8 JSON, and a body that passes the check
+// must parse to an object within the bounds.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -30,10 +32,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *in, size_t size) {
 
     const std::string text = kestreld::gb18030ToUtf8(bytes.data(), bytes.size());
     for (auto decode : {kestreld::decodeBasicInfo, kestreld::decodeIdentityCard, kestreld::decodeIdentityCardAnyKind,
-                        kestreld::decodeBankNumber, kestreld::decodeLibraryInfo}) {
+                        kestreld::decodeBankNumber, kestreld::decodeLibraryInfo, kestreld::decodeDeviceInfo,
+                        kestreld::decodeStripe, kestreld::decodeScannedCode, kestreld::decodeDebit,
+                        kestreld::decodeDebitRecords, kestreld::decodeUnconfirmedDebit}) {
         // Throws (and so fails) on invalid UTF-8.
         decode(text).dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::strict);
     }
+    // A data-item result against a request: the first line is the request.
+    const std::size_t line = text.find('\n');
+    if (line != std::string::npos)
+        kestreld::decodeDataItems(text.substr(line + 1), text.substr(0, line))
+            .dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::strict);
+    kestreld::decodeScannedCode(bytes).dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::strict);
 
     std::string error;
     if (kestreld::jsonWithinLimits(bytes, error)) {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The keypad's answers to a PIN entry and a text entry.  Input: the data
 // bytes of one answer (at most a whole response area).
 #include <cstdint>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Checks and splitters of request texts from the host: file-address lists,
 // write data, amounts and pay info, the "|", "$" and "^" splitters, the
 // directory lookups by address, and the money and hexadecimal conversions

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // tag_decodetlv over bytes as a card returns them (file control
 // information, payment records).  Input: the searched tag (2 bytes; the
 // second counts only for two-byte tags), then the data.

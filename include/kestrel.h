@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /**
  * @file kestrel.h
  * @brief libkestrel: access to the USB HID card reader, the holder's

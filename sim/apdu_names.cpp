@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "apdu_names.h"
 
 #include <cstring>

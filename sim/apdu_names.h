@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 // Names of the messages the reader receives, for the trace of vreader:
 // the reader's own commands, the ISO/IEC 7816-4 commands of the cards, the
 // PSAM's services, the identity-card module's frames and the commands of

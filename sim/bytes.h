@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 // Byte strings and their hexadecimal spelling, as the virtual reader and
 // the tests write commands and answers.
 #pragma once

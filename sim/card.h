@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 // What sits in a slot of the virtual reader: a card, a PSAM or a side
 // module.  The reader itself answers power-on, power-off and the status
 // commands; everything else sent to a slot reaches its model here.

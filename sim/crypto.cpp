@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "crypto.h"
 
 #include <openssl/evp.h>

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 // The cryptography of the virtual PSAM and the virtual cards.
 //
 // How a real PSAM diversifies its keys and derives working keys is its

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "demo_cards.h"
 
 #include "profile.h"

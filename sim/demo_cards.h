@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 // The cards that vreader puts in the reader's slots when it starts: those
 // of the demonstration profile built into it (sim/profiles/demo.profile).
 #pragma once

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Writes a C++ source that holds a profile's bytes:
 #   cmake -DINPUT=demo.profile -DOUTPUT=demo_profile.cpp -P embed_profile.cmake
 file(READ "${INPUT}" content HEX)

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 // Test fixture: each test starts with the virtual reader freshly plugged
 // in, empty slots and an empty trace.
 #pragma once

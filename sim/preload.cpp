@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "preload.h"
 
 #include <cstdio>

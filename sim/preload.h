@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 // Putting umockdev's preload library under a program that talks to the
 // virtual reader.
 #pragma once

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 // Card profiles: text files that say what sits in the virtual reader's
 // slots (the holder's card with its data and keys, the PSAMs, the reader's
 // own device number).  sim/profiles/demo.profile documents every key.

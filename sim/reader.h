@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 // The reader behind the USB interface: reassembles the HID reports it
 // receives into messages, answers its own commands, passes everything else
 // to the model in the addressed slot, and cuts the answer into reports.

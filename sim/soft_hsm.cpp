@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "soft_hsm.h"
 
 #include <cctype>

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 // A software security module: answers the texts that the library's
 // HSM-assisted steps write for the host's hardware security module, with
 // the issuer's master keys and the key scheme of the virtual cards and

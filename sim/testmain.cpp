@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // main() of every test program: runs the tests under umockdev's preload so
 // that the library's libusb calls reach the virtual reader.
 #include <gmock/gmock.h>

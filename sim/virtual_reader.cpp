@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "virtual_reader.h"
 
 #include <sys/ioctl.h>

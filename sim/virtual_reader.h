@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 // The virtual reader on a simulated USB bus.  umockdev provides the bus:
 // the reader appears in its sysfs and /dev trees, and every ioctl that
 // libusb sends to the reader's device node arrives here, in umockdev's

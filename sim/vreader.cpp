@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // vreader: runs a program against the virtual reader.
 //
 //   vreader [options] -- PROGRAM [ARGS...]

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // vreader-hsm: answers the library's requests to the host's security
 // module in software, with the master keys of the virtual reader's cards.
 //

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 // A caller's output buffer of exactly the size the header documents, placed
 // so that its last byte is followed by an inaccessible page: a write (or
 // read) one byte past the end faults at once, in plain, sanitized and

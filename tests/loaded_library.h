@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 // The libkestrel that this test program has loaded, opened again by its
 // own path, so that dlsym sees exactly its exported symbols.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Writes the seed corpora of the operation targets from real sessions:
 // every operation runs against the virtual reader in a few set-ups, and
 // what the reader answered to each message, in order, becomes the answers

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The libusb stand-in of the fuzz build (see fake_usb.h).
 #include "fake_usb.h"
 

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 // A stand-in for the few libusb-1.0 functions the library's USB link uses,
 // linked in place of libusb in the fuzz build.  It puts one reader (and,
 // by the bus flags, another device) on a bus of its own, records the OUT

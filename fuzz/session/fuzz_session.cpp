@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // libFuzzer entry of the operation targets: the target's name (the program
 // is installed as fuzz_<operation>) picks the operation; each input is one
 // whole call of it, the host's arguments and the reader's answers taken

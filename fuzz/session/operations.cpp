@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What the operation entries share: buffers, checks, the table, and the
 // reset of the library's process-wide state between runs.
 #include "operations.h"

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 // The operations the fuzzing reader drives, one table entry each.  An
 // entry takes its arguments from the host (HostArgs), calls the library's
 // exported function(s) with output buffers of exactly the documented size,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Entries of the social-security card's reads, the bank-card number, the
 // card-type probe and the PSAM services.
 #include <cstring>

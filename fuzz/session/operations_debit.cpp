@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Entries of the debit, the transaction records and the PIN trial.  The
 // holder's PIN comes from the keypad (the reader's answers) for the debit
 // and the records, from the host for the trial.

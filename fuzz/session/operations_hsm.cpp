@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Entries of the step sequences in which the host's security module
 // computes the cryptograms: each entry runs one sequence as a host does,
 // Step 1, then the later step with the module's answer, which comes from

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Entries of the step sequences of the basic information, the PIN reload
 // and the PIN unblock, whose cryptograms come from the host's security
 // module: one entry per sequence, calling every step in turn as a

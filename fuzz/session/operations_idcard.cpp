@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Entries of the identity-card reads.
 #include "kestrel.h"
 #include "operations.h"

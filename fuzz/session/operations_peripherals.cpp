@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Entries of the scanner, stripe and device-information calls.  On success
 // the scanner and stripe calls copy the module's answer without a NUL; the
 // answer is at most KESTREL_SCAN_ANSWER_SIZE - 2 bytes, so the cleared

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Entries of the PIN operations and the host's own keypad entry.  The
 // keypad's answers are the reader's like any other.
 #include <cstring>

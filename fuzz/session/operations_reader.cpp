@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Entries of the reader layers: a host's own sequence of reader-handle
 // calls, and of link calls on a device handle.  The host's steps come from
 // its arguments: a step number, then the step's arguments.

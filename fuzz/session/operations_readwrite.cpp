@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Entries of the data-item read and write.  The default request names a
 // file of every structure on the demonstration card (version 2): a record
 // file, a fixed record, a composite item, the cyclic debit records and a

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 // The fuzzing reader's input format: one byte string holds the state of the
 // USB bus, everything the host passes to the operation, and every answer
 // the reader gives, in the order the library asks.

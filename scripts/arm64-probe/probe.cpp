@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Probe: a virtual USB HID device reached through the real libusb under
 // umockdev, to check that the arrangement works (natively and under an
 // emulator) and to time one 64-byte OUT+IN exchange.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "cards/id_module.h"
 
 #include <algorithm>

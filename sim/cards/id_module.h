@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 // The reader's identity-card module (slot 0x1B) and the card in its field.
 //
 // The module speaks its own framed protocol inside the reader's exchange:

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "cards/keypad.h"
 
 namespace vr {

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 // The reader's PIN keypad, part of the reader itself (slot 0x00).  Tests
 // and profiles "type" on it by queueing entries in advance; each entry
 // command takes the next one.

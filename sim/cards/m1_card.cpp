@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "cards/m1_card.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 // A contactless memory card without a processor (1 KB: 16 sectors of 4
 // blocks of 16 bytes), which the reader drives itself with its own memory
 // card commands on the contactless slot:

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "cards/mag_stripe.h"
 
 namespace vr {

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 // The reader's magnetic-stripe head (slot 0x1A) and the card last swiped
 // through it.  It needs no power-on and answers:
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "cards/psam.h"
 
 #include <memory>

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 // A PSAM: the terminal's secure module in slots 0x11 to 0x14.  It holds
 // applications selected by DF name (the social-security PSAM applications
 // of algorithms 2 and 3 among them) and speaks T=0 like the user card.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The PSAM's part of a card's debit (see ss_purse.h): MAC1 over the
 // purchase, and the check of the card's MAC2.
 #include "cards/psam.h"

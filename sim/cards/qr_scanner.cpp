@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "cards/qr_scanner.h"
 
 #include <cstdio>

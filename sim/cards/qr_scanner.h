@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 // The reader's QR-code scanner (slot 0x1C).  It needs no power-on and
 // answers:
 //

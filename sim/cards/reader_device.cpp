@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "cards/reader_device.h"
 
 namespace vr {

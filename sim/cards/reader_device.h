@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 // The reader itself, in slot 0x00: what the reader answers to commands
 // addressed to it rather than to a card.  The device-number query
 // 00 19 01 01 14 (20 bytes, then 90 00; a reader without a device number

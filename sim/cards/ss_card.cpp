@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "cards/ss_card.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 // The holder's social-security card: a T=0 card whose application
 // "sx1.sh.社会保障" (selected by DF name) holds the elementary files of the
 // card's version and the sub-applications DF01 ... DF07, each with its

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "cards/ss_directory.h"
 
 #include <cstdio>

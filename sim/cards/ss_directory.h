@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 // The file layout of the social-security card, per card version: which
 // sub-applications (DF01 ... DF07) and elementary files the card carries,
 // how each file is structured, which records it holds (tag, length, kind of

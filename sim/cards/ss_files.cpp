@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Writing the social-security card's files, and the access conditions
 // that guard reading and writing them.
 //

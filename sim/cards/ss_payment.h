@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 // The payment application that a social-security card may carry beside
 // its own: the payment system environment "1PAY.SYS.DDF01" (a DF selected
 // by name whose file control information names its directory file in tag

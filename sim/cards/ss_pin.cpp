@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The PIN commands of the social-security card (see ss_pin.h).
 #include <algorithm>
 

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 // The holder's PIN on the social-security card: the PIN itself and its try
 // counter.  The commands that use it are members of SsCard (ss_pin.cpp):
 //

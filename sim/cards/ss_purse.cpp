@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The purse of the social-security card (see ss_purse.h): the purchase
 // scheme shared with the PSAM, and the card's initialize-for-debit and
 // debit commands.

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 // The purse of the social-security card's debit application (DF04) and the
 // purchase that the card and the PSAM carry out together.
 //

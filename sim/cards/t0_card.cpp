@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "cards/t0_card.h"
 
 #include <algorithm>

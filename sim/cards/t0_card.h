@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 // Cards that speak T=0 as ISO/IEC 7816-3 and -4 describe it: a command
 // with data (or a card set to answer that way) gets 61 La and its answer
 // waits for GET RESPONSE; a command expecting data with the wrong Le gets

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "cards/user_card.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 // The holder's card, in the contact slot or in the contactless field, as
 // far as the session needs it: an answer to reset of the kind the reader
 // reports for each slot, and commands answered by rules under the T=0

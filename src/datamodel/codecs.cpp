@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Record and TLV codecs: card bytes of one value, composite item or cyclic
 // record to the interface's text, and back, by the layouts of the data item
 // directory.

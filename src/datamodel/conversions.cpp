@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Conversions between the card's value encodings (binary, cn, moneycn,
 // moneyb) and the interface's text forms.
 #include "datamodel/datamodel.h"

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 // Card data model: the data item directory, value conversions, record and
 // TLV codecs, interface text helpers and request checks.
 //

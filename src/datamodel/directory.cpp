@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Lookups in the data item directory.  Every lookup is a linear scan in
 // table order; the first matching entry wins (the entries of one file are
 // contiguous and the first carries the values the whole file shares).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The data item directory of the social-security card, one table per card
 // generation, with the child layouts of composite items and cyclic records.
 //

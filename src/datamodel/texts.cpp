@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The interface's text conventions: "|" ends a field, "$" ends a group of
 // fields about one card file, "^" ends a sub-field.  Splitting and joining
 // helpers, and the checks of file-address lists, write-data texts and the

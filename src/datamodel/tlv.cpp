@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Search for a BER-TLV tag at the top level of a byte string.
 #include "datamodel/datamodel.h"
 

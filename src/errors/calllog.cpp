@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The call log: one line describing the latest call, kept in logbuf, and
 // the append-only log file.
 #include <cerrno>

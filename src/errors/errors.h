@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 // Error codes, their texts and the call log: internal declarations.
 //
 // Everything here keeps C++ linkage; the plain C exports of this layer

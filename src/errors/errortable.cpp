@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The error table, the translation of card status words into error codes,
 // and the error-text lookup.
 #include <cstring>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The card identity check: the host names a card by its identification
 // code and card number, and an operation acts on the card in the reader
 // only when both are that card's.

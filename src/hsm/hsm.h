@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 // HSM-assisted operations: internal declarations.  The exported step
 // functions are declared in kestrel.h.
 //

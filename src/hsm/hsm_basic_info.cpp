@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The basic-information read checked by the host's security module: Step 1
 // collects the card's internal-authentication answer and what the module
 // needs to judge it; Step 2 compares the module's expected answer, has the

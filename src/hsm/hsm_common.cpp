@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What every HSM-assisted step shares: the state kept between the steps,
 // the challenge and the external authentication with the module's
 // cryptogram, and the opening and closing of a step.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Data items of files that the terminal's authentication opens, with the
 // host's security module in place of the PSAM.  Step 1 selects the file of
 // the request's first group and gives the module a challenge and the

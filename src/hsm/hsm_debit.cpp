@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The debit with the host's security module in place of the PSAM.  Step 1
 // has the holder's PIN verified, initializes the card's purse for the debit
 // and gives the module the transaction (the card's pseudo-random number and

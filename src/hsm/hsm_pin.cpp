@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // PIN reload and unblock with the host's security module in place of the
 // PSAM.  Step 1 gives the module a challenge for the terminal's
 // authentication with the card's key 06; Step 2 sends the module's

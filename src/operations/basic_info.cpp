@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The basic information read: the holder's card items, the PSAM's terminal
 // number and the reader's device number as one line of "|"-terminated
 // fields.

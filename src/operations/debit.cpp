@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Debit on the card's debit application (DF04): the card's purse gives a
 // pseudo-random number and its transaction serial, the PSAM computes MAC1
 // over the transaction with a key diversified for the card, the card

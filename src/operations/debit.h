@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 // Debit on the card's debit application, its transaction records and the
 // PIN trial.  The exported iDoDebit, iReadDebitRecord and iTryPIN are
 // declared in kestrel.h.

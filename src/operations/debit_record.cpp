@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The text of one transaction record of the card's debit application.
 #include <initializer_list>
 

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 // Social-security card operations: internal declarations.  The exported
 // functions (iReadCardBas, ...) are declared in kestrel.h.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The holder's PIN: verification and change are plain card commands;
 // reload and unblock are protected by the terminal's keys: the terminal
 // authenticates itself to the card with the PSAM, the new PIN travels

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 // The holder's PIN: verification, change, and the reload and unblock that
 // the terminal's PSAM authorises.  The exported iVerifyPIN, iChangePIN,
 // iReloadPIN and iUnblockPIN are declared in kestrel.h.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Reading and writing the card's data items by file address and item: the
 // data item directory says how each file is structured and what unlocks
 // it; the record codecs turn card bytes into the interface's text and back.

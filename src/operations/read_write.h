@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 // Reading and writing the card's data items by file address and item, one
 // file address group at a time.  The exported iReadCard and iWriteCard are
 // declared in kestrel.h.

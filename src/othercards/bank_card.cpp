@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The bank-card number of the card's payment application, and the
 // card-type probe that tells a social-security card from other cards.
 #include <cstring>

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 // Bank-card number and card-type probe: internal declarations.  The
 // exported functions (iReadBankNo, iReadCardType) are declared in kestrel.h.
 //

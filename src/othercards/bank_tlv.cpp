@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The TLV parsing of the bank-card number read: the payment system
 // environment's answer, the directory record and the application records,
 // all bytes as the card sent them.

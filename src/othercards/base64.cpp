@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Image helpers for hosts: Base64 encoding and a photo-conversion
 // placeholder.  Nothing in the library uses them.
 #include "othercards/othercards.h"

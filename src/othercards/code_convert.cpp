@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Character-set conversion with the system's iconv.
 #include <iconv.h>
 

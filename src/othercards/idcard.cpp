@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The resident identity card, read through the reader's identity-card
 // module in slot 0x1B: power the module up, send its frames (reset, frame
 // size, find card, select card, read text and photo) as ordinary

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The identity-card module's answer and the holder's text: checking the
 // answer frame, taking the text block and the photo out of it, and the
 // output texts of the three readers.

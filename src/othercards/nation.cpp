@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Names of the ethnic groups by their code on the identity card.
 #include <cstring>
 

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 // Other cards: the resident identity card read through the reader's
 // identity-card module, its text conversion and the image helpers.
 //

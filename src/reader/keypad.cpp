@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The reader's PIN keypad: one PIN entry for the PIN operations, and the
 // exported text entry of a host.  Both talk to the reader itself.
 #include "reader/keypad.h"

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 // The reader's PIN keypad (slot 0x00): the holder types the PIN on the
 // reader, so that its digits never pass through the host application.
 // iGetPassword, the host's own keypad entry, is declared in kestrel.h.

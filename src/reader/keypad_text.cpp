@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The keypad's answers to an entry: the keyed characters between one
 // leading and one trailing byte.
 #include <cstring>

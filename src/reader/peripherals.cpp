@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The reader's side modules: the QR-code scanner (slot 0x1C), the
 // magnetic-stripe head (slot 0x1A), and the reader's identification (slot
 // 0x00) with the PSAM's terminal number.  Every call opens the reader on

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // printfHex is also exported as an overloadable function, with the same
 // arguments as the plain one.  It lives in a file of its own because one
 // translation unit cannot declare both, so it must not see kestrel.h.

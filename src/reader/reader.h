@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 // Internal declarations of the reader link: the USB HID transport and the
 // reader-handle API.  The exported functions are declared in kestrel.h.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Reader-handle API: port names, the table of open readers, and the slot
 // commands (power on and off, status, one command to a slot).
 #include <cstdio>

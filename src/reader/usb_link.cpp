@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // USB HID link to the reader: finding and claiming it through libusb, and
 // one command/response exchange at a time over its interrupt endpoints.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Card authentication: the diversification data from which the PSAM
 // derives the card's keys, and the card's proof that it holds its key
 // (internal authentication), checked by the PSAM or collected for the

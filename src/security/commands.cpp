@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The card and reader commands that the security layer and the operations
 // share: power-on, application and EF05 selection, the card
 // identification code, challenges and the reader's device number.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The algorithm indicator in the file control information of the
 // social-security application.  The FCI comes from the card: every length
 // in it is bounded by the bytes actually received.

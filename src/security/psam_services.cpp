@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The PSAM services: every cryptogram and MAC that the holder's card must
 // accept is computed by the PSAM with a key diversified from the card's
 // diversification data.  What happens here is everything around the

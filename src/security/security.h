@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 // Card security: selection of the social-security application with the
 // card's algorithm and version, the PSAM services (key initialisation with
 // the key-level check, encryption, MAC, external authentication), and card

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Selection of the social-security application at the start of every card
 // operation, and what it teaches about the card: the algorithm indicator
 // (block size and PSAM application of the PSAM services) and the

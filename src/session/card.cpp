@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The user card's part of a session: the card-type check, the search for
 // the card on the slots that the card type names, the card category probe,
 // and closing the reader at the end.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // One APDU exchange with the T=0 follow-ups: fetching a response that the
 // card holds back (61xx) and repeating a command whose Le was wrong (6Cxx).
 #include <cstring>

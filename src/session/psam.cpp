@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Powering the PSAM and selecting its application for the card's
 // algorithm.
 #include <cstring>

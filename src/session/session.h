@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 // Card and PSAM slot session: internal declarations.
 #pragma once
 

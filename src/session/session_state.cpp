@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Process-wide session state.
 #include "session/session.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // iReadBankNo through the virtual reader: the account number a host
 // receives, every APDU the reader saw, the failure texts of the payment
 // steps, and records whose TLVs cannot be trusted.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The parsers of the payment steps on their own: tables of answers and
 // records, and random records against the data model's tag_decodetlv.
 #include <cstring>

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 // Fixture of the bank-card number and card-type tests: the security
 // tests' virtual reader and scripted cards, a scripted card with a payment
 // application, and the commands of the payment steps.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // iReadCardType through the virtual reader: the three texts a host
 // receives (byte for byte, including what is left unwritten), the APDUs
 // of the probe and the selections, and each failure.

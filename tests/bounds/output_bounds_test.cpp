@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Every output buffer that kestrel.h documents, given as a block of exactly
 // the documented size followed by an inaccessible page: no function writes
 // past it, on success, on failure, or when the reader, a card or a PSAM

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 // Hexadecimal helpers for the data model tests.
 #ifndef KESTREL_TESTS_DATAMODEL_BYTES_H
 #define KESTREL_TESTS_DATAMODEL_BYTES_H

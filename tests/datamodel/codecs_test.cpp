@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Record and TLV codecs: card bytes to text and back.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Value conversions between card encodings and text.
 #include <gtest/gtest.h>
 

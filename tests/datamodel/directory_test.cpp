@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The data item directory: invariants that every table must keep, spot
 // checks against the card layout, and the lookups.
 #include <gtest/gtest.h>

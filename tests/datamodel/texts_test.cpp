@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Interface texts: splitting and joining, request checks, and the TLV
 // search.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Each debit call writes its texts into a caller buffer of exactly the
 // documented size, followed by an inaccessible page.
 #include "debit_fixture.h"

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 // Fixture of the debit tests: the PIN tests' reader with the demonstration
 // profile (a card of algorithm 2 with 500.00 in its purse, transaction
 // serial 3 and two records, its PIN 123456, a PSAM of the card's region),

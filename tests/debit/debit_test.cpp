@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The debit through the virtual reader: the modelled card's purse and the
 // PSAM computing and checking the MACs under their own keys, the exact
 // APDUs, the result text and call log a host sees, the card's balance and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The virtual card's purse on its own: the conditions of its commands,
 // and the [purse] section of profiles.
 #include "profile.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The transaction records through the virtual reader: after the keypad
 // PIN, records 1 to 30 of DF04 EF08 up to the first the card does not
 // have, from the first byte of the caller's buffer.

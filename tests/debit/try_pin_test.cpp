@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The PIN trial through the virtual reader: the first 6 characters of the
 // caller's text verified without the keypad, and the reader state closed
 // on every path, so that a pending HSM step sequence ends.

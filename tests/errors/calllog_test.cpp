@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The call log: each line format, the bound of logbuf, Addlog and log.
 #include <sys/stat.h>
 #include <unistd.h>

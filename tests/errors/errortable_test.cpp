@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Error table, status-word translation, error-text lookup and the export
 // form of this layer's symbols.
 #include <dlfcn.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The cells of the fault matrix (fault_matrix.h).
 #include "fault_matrix.h"
 

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 // The fault matrix: every exported operation against every way a reader,
 // card, PSAM or module can fail it, through the virtual reader.  A row is
 // an operation as a host calls it; a column is a fault; faults that strike

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Rows of the social-security card's reads, the bank-card number, the
 // card-type probe and the PSAM's encryption for hosts.
 #include "fault_matrix.h"

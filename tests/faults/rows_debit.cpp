@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Rows of the debit, the transaction records and the PIN trial on the
 // demonstration card (500.00 in its purse, two records, PIN 123456) and its
 // PSAM.  The debit records the card's state: the balance with the newest

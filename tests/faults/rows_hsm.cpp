@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Rows of the step sequences with the host's security module, played by
 // the software module of the reader's profile.  A row is a whole sequence
 // as a host runs it; the text of a failure is in the output of the step

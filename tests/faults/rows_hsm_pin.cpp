@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Rows of the step sequences of the basic information, the PIN reload and
 // the PIN unblock with the host's security module: each row is
 // a whole sequence as a host runs it, the software module of the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Rows of the identity-card reads.
 #include "fault_matrix.h"
 #include "kestrel.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Rows of the scanner, stripe and device-information calls.  Their
 // buffers are cleared first, as the header asks of callers.
 #include "fault_matrix.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Rows of the PIN operations and the host's keypad entry.  Each call finds
 // a fresh card (its PIN 123456 with every try left) and the holder's
 // entries waiting on the keypad: a change or reload sets the same PIN

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Rows of the reader-handle API: a host's open, one slot call, and close.
 // The result is the slot call's (or the open's, when that fails).
 #include "fault_matrix.h"

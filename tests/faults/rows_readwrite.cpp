@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Rows of the data-item read and write on the demonstration card
 // (version 2), a file of every structure: record items, a fixed record, a
 // composite item (which asks for the PIN), the cyclic records and a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The basic-information read checked by the software security module,
 // through the virtual reader: the request a host receives, the module's
 // answer, the card's acceptance of the module's cryptogram (version 3),

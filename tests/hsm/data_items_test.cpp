@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Data items read and written with the software security module, through
 // the virtual reader: the challenge block and the file's key address, the
 // card's commands of both steps, what the card holds afterwards, and the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The debit in two steps with the software security module, through the
 // virtual reader: the debit request and the commands of Step 1, the
 // module's answer as the card receives it, the result text, the card's

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 // Fixture of the HSM-assisted steps: the PIN fixture's virtual reader and
 // profile, the software security module of the same profile answering the
 // library's requests, every step's output written into a caller buffer of

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // PIN reload and unblock in three steps with the software security module,
 // through the virtual reader: the challenge block and its order, the
 // module's cryptogram and command as the card receives them, the keypad

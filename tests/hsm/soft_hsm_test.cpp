@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The software security module: the requests it refuses, and vreader-hsm,
 // its command-line form, serving a whole step sequence of the library.
 #include <fcntl.h>

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # Install test: installs the build into a temporary prefix, then builds a
 # small host program against the installed copy twice, with pkg-config and
 # with find_package(kestrel), and runs each under the installed vreader.

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # The demonstration page in a real browser (headless Chromium):
 #   1. kestreld under vreader serves /demo; the page, opened with
 #      ?autoread=1, presses Read and must show the demonstration cards;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Concurrent clients: one card operation at a time, in order, none
 // corrupted; a bounded wait with a "busy" answer past it; a client that
 // leaves while it waits gets no card operation.
@@ -72,6 +73,24 @@ TEST_F(QueueTest, BusyPastTheBoundedWait) {
         EXPECT_NE(r.parsed()["message"].get<std::string>().find("busy"), std::string::npos);
     }
     EXPECT_EQ(takeTrace(), singleSent);
+}
+
+// An operation that waits for a person holds the reader longer; the busy
+// answer says what it waits for.
+TEST_F(QueueTest, BusyWhileTheHolderTypesSaysWhy) {
+    config.queueWaitMs = 1;
+    start();
+    reader()->setReportDelay(3ms);
+    type("123456");
+    json verify;
+    std::thread holder([&] { verify = post("/v1/pin/verify", "{}").parsed(); });
+    for (int i = 0; i < 200 && reader()->trace().empty(); ++i) std::this_thread::sleep_for(5ms);
+    HttpResponse r = get("/v1/status");
+    holder.join();
+    EXPECT_EQ(verify["code"], 0);
+    EXPECT_EQ(r.status, 503);
+    EXPECT_NE(r.parsed()["message"].get<std::string>().find("pin-verify, which may wait for the holder's PIN on the keypad"),
+              std::string::npos) << r.body;
 }
 
 TEST_F(QueueTest, ClientThatLeavesWhileWaitingGetsNoCardOperation) {

@@ -1,8 +1,10 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # The curl examples of the README work as shown: each "$ curl ..." line of
 # its kestreld section is run against a fresh kestreld under vreader (on a
-# free port instead of 7325), in order, and must print exactly the line
-# that follows it.
+# free port instead of 7325, the holder's PIN typed three times and the
+# debit enabled as the README starts it), in order, and must print exactly
+# the line that follows it.
 # Usage: readme_examples.sh BUILD_DIR README
 set -eu
 build=$1
@@ -10,7 +12,7 @@ readme=$2
 command -v curl >/dev/null || { echo "curl is not installed (scripts/deps installs it)"; exit 77; }
 tmp=$(mktemp -d)
 : >"$tmp/out"
-"$build/vreader" -- "$build/kestreld" --no-config --port 0 >"$tmp/out" 2>"$tmp/log" &
+"$build/vreader" --keypad "123456 123456 123456" -- "$build/kestreld" --no-config --port 0 --enable debit >"$tmp/out" 2>"$tmp/log" &
 vreader_pid=$!
 cleanup() {
     for p in $(cat "/proc/$vreader_pid/task/$vreader_pid/children" 2>/dev/null) $vreader_pid; do

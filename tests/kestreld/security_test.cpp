@@ -1,6 +1,8 @@
+// SPDX-License-Identifier: MIT
 // Who gets in, with real HTTP requests: every refused request is answered
 // with a 4xx and a message, never reaches the library (the reader sees
 // nothing) and carries no CORS permission.
+#include "endpoints.h"
 #include "service_fixture.h"
 
 namespace kestreldtest {
@@ -26,6 +28,13 @@ std::string postTo(const std::string &path, const std::string &headers, const st
            "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
 }
 const std::string kJson = "Content-Type: application/json\r\n";
+
+const std::string kCard = R"("cardId":"430105D1560000050000000000000042","cardNumber":"K43000042")";
+const std::string kAddr = R"(,"fileAddr":"SSSEEF05|07|$")";
+std::string cardRead(const std::string &members) { return postTo("/v1/card/read", kJson, "{" + members + "}"); }
+std::string cardWrite(const std::string &data) {
+    return postTo("/v1/card/write", kJson, "{" + kCard + kAddr + R"(,"writeData":")" + data + "\"}");
+}
 
 std::string nested(int depth) {
     std::string open, close;
@@ -92,8 +101,30 @@ TEST_F(SecurityTest, RefusedBeforeAnyLibraryCall) {
         {"GET of a card read", "GET /v1/basic-info HTTP/1.1\r\nHost: {host}\r\nConnection: close\r\n\r\n", 405, "takes POST"},
         {"unknown endpoint", "GET /v1/nothing HTTP/1.1\r\nHost: {host}\r\nConnection: close\r\n\r\n", 404, "no such endpoint"},
         {"path beside an endpoint", "GET /v1/status/../libinfo HTTP/1.1\r\nHost: {host}\r\nConnection: close\r\n\r\n", 404, ""},
+        // The fields of the data items, the scanner and the writes.
+        {"required field left out", cardRead(R"("authType":1,)" + kCard), 400, "field 'fileAddr' is required"},
+        {"auth type left out", cardRead(kCard + R"(,"fileAddr":"SSSEEF05|07|$")"), 400, "field 'authType' is required"},
+        {"auth type out of range", cardRead(R"("authType":3,)" + kCard + kAddr), 400, "authType"},
+        {"card id too short", cardRead(R"("authType":1,"cardId":"430105D156000005000000000000004","cardNumber":"K43000042")" + kAddr), 400, "cardId"},
+        {"card id in lower case", cardRead(R"("authType":1,"cardId":"430105d1560000050000000000000042","cardNumber":"K43000042")" + kAddr), 400, "cardId"},
+        {"card id with a separator", cardRead(R"("authType":1,"cardId":"430105D156000005000000000000004|","cardNumber":"K43000042")" + kAddr), 400, "cardId"},
+        {"card number too long", cardRead(R"("authType":1,"cardId":"430105D1560000050000000000000042","cardNumber":"K430000420")" + kAddr), 400, "cardNumber"},
+        {"card number with a separator", cardRead(R"("authType":1,"cardId":"430105D1560000050000000000000042","cardNumber":"K43|00042")" + kAddr), 400, "cardNumber"},
+        {"card number not ASCII", cardRead(R"("authType":1,"cardId":"430105D1560000050000000000000042","cardNumber":"张三")" + kAddr), 400, "cardNumber"},
+        {"file addresses too long", cardRead(R"("authType":1,)" + kCard + R"(,"fileAddr":")" + std::string(257, 'A') + "\""), 400, "fileAddr"},
+        {"file addresses with a sub-field separator", cardRead(R"("authType":1,)" + kCard + R"(,"fileAddr":"SSSEEF05|07^|$")"), 400, "fileAddr"},
+        {"file addresses as a list", cardRead(R"("authType":1,)" + kCard + R"(,"fileAddr":["SSSEEF05|07|$"])"), 400, "fileAddr"},
+        {"scan time beyond a byte", postTo("/v1/qrcode", kJson, R"({"seconds":256})"), 400, "seconds"},
+        {"negative scan time", postTo("/v1/qrcode", kJson, R"({"seconds":-1})"), 400, "seconds"},
+        {"write data with a control character", cardWrite(R"(DF01EF05|a\u0001|$)"), 400, "writeData"},
+        {"empty write data", cardWrite(""), 400, "writeData"},
+        {"write data over its bound", cardWrite(std::string(kestreld::kMaxWriteData + 1, 'A')), 400, "longer than"},
+        {"write body over its bound", postTo("/v1/card/write", kJson, std::string(2 * kestreld::kMaxWriteData + 5000, ' ')), 413, "larger than"},
+        {"debit without its date", postTo("/v1/debit", kJson, "{" + kCard + R"(,"amount1":"1.00","amount2":"0"})"), 400, "field 'dateTime' is required"},
+        {"debit amount as a number", postTo("/v1/debit", kJson, "{" + kCard + R"(,"amount1":1,"amount2":"0","dateTime":"20240401103000"})"), 400, "amount1 must be"},
     };
     config.demo = false;
+    config.enabled = kestreld::kWrite | kestreld::kDebit;
     start();
     for (const Refused &c : cases) {
         SCOPED_TRACE(c.what);
@@ -197,11 +228,24 @@ TEST_F(SecurityTest, OperationsThatChangeTheCardAreOffByDefault) {
 
 TEST_F(SecurityTest, EnabledOperationsThatChangeTheCardAreLogged) {
     config.enabled = kestreld::kWrite | kestreld::kPinChange | kestreld::kDebit;
-    HttpResponse r = post("/v1/debit", "{}");
-    // Enabled, but this build offers no debit yet.
-    EXPECT_EQ(r.status, 501);
-    EXPECT_NE(logText().find("refused debit from a local program: not in this build"), std::string::npos);
-    EXPECT_TRUE(takeTrace().empty());
+    const std::string origin = "Origin: https://his.example\r\n";
+    type("123456 654321 654321 654321");
+    EXPECT_EQ(post("/v1/pin/change", "{}", origin).parsed()["code"], 0);
+    EXPECT_EQ(post("/v1/debit", "{" + kCard + R"(,"amount1":"1.00","amount2":"0","dateTime":"20240401103000"})",
+                   origin).parsed()["code"], 0);
+    json write = post("/v1/card/write", "{" + kCard + R"(,"fileAddr":"DF01EF05|20|$","writeData":"DF01EF05|湖|$"})",
+                      origin).parsed();
+    EXPECT_EQ(write["code"], 0);
+    for (const char *op : {"pin-change", "debit", "card-write"}) {
+        SCOPED_TRACE(op);
+        EXPECT_NE(logText().find(std::string("request: ") + op + " (changes the card) from origin https://his.example"),
+                  std::string::npos);
+        EXPECT_NE(logText().find(std::string("done: ") + op + " from origin https://his.example, code 0"),
+                  std::string::npos);
+    }
+    // Who asked for what, never the card's data.
+    EXPECT_EQ(logText().find("DF01EF05"), std::string::npos);
+    EXPECT_EQ(logText().find(kCardNumber), std::string::npos);
 }
 
 }  // namespace

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 // Fixture of the service tests: kestreld's server running in this process
 // on a free loopback port, in front of the virtual reader with the
 // demonstration cards, and a plain HTTP client that sends requests byte
@@ -21,6 +22,8 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include "cards/reader_device.h"
+#include "cards/ss_card.h"
 #include "config.h"
 #include "demo_cards.h"
 #include "fixture.h"
@@ -116,6 +119,9 @@ inline HttpResponse httpExchange(int port, const std::string &request, bool ipv6
 class ServiceTest : public vr::VirtualReaderTest {
 protected:
     static constexpr const char *kAllowed = "https://his.example";
+    // The demonstration card as a request names it.
+    static constexpr const char *kCardId = "430105D1560000050000000000000042";
+    static constexpr const char *kCardNumber = "K43000042";
 
     void SetUp() override {
         VirtualReaderTest::SetUp();
@@ -185,6 +191,22 @@ protected:
         }
         r->clearTrace();
         return out;
+    }
+
+    // What the holder types on the keypad (keypad script words, one entry
+    // each: "123456", "timeout").
+    static void type(const std::string &entries) {
+        auto r = reader();
+        auto device = std::dynamic_pointer_cast<vr::ReaderDevice>(r->slot(0x00).card);
+        std::vector<vr::KeypadEntry> parsed;
+        std::string error;
+        ASSERT_TRUE(device && vr::parseKeypadScript(entries, &parsed, &error)) << error;
+        for (const vr::KeypadEntry &e : parsed) device->keypad().queue(e);
+    }
+
+    // The holder's card in the contact slot.
+    static std::shared_ptr<vr::SsCard> holderCard() {
+        return std::dynamic_pointer_cast<vr::SsCard>(reader()->slot(0x01).card);
     }
 
     std::string logText() const {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The basic information read, driven through the exported iReadCardBas
 // against scripted cards in the virtual reader: the text a host receives,
 // every APDU the reader saw, the call log, and each failure row.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // iReadCardBas end to end against the modelled social-security cards and
 // PSAMs of the committed card profiles: the demonstration card byte for
 // byte with every APDU, and the version 1, 2 and 3 profiles.

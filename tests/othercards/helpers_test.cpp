@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The identity card's helpers without the reader: ethnic-group names,
 // Base64, the iconv conversion and the photo placeholder.
 #include <cstring>

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 // Fixture of the identity-card tests: the virtual reader with the
 // identity-card module in slot 0x1B, a card in its field, and helpers to
 // state expected texts.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The three identity-card readers through the virtual reader: the exact
 // frames the module receives, the output texts for each kind of card, and
 // every failure of the dialogue.

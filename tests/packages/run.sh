@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # Packages test: builds the Debian packages (scripts/package), runs lintian
 # on them, installs them into a minimal Debian 12 root made for the test,
 # and there builds two host programs against libkestrel-dev with

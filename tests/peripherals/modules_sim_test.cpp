@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The virtual scanner and stripe head themselves: where a scan takes its
 // code from, which tracks a read returns, the [scanner] and [stripe]
 // profile sections, and vreader's --scan and --scan-file driving a host

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The scanner, stripe and device-information calls through the virtual
 // reader: the commands each slot received, the bytes written into a buffer
 // of exactly the documented size, the codes and texts of every refusal.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Each exported PIN call writes its texts into a caller buffer of exactly
 // the documented size, followed by an inaccessible page.
 #include "pin_fixture.h"

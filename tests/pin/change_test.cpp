@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // PIN change through the virtual reader: the three keypad entries, the
 // CHANGE PIN command, the card's PIN afterwards, and each refusal.
 #include "pin_fixture.h"

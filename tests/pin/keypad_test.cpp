@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Keypad entry against the virtual reader's keypad: IputPIN on an opened
 // reader (the PIN text, the length rules, the reset after a failed entry
 // only) and the exported iGetPassword (its modes, no preparation, no

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 // Fixture of the PIN tests: the virtual reader opened on USB1 with the
 // card, PSAM and reader of a profile (the demonstration profile unless a
 // test loads another), the session and card globals at their load-time

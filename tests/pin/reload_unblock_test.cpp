@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // PIN reload and unblock through the virtual reader: the terminal's
 // authentication, the PSAM-encrypted PIN block and the PSAM MACs that the
 // modelled card checks under its own keys, the card's PIN state

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // PIN verification through the virtual reader: iVerifyPIN with the
 // keypad and the modelled card, VerifyPIN_JiaoYi and VerifyDefaultPIN on a
 // prepared card, the texts and codes a host sees, the APDUs, and the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // vreader --keypad: a host program's PIN flow run against the virtual
 // reader without hardware, what the holder types given on the command line.
 #include <fcntl.h>

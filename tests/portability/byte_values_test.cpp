@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Bytes of 0x80 and above must come out the same whether char is signed
 // (x86_64) or unsigned (aarch64).  Each case feeds the high half of the
 // byte range through a function that takes or produces char data.

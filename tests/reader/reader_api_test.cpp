@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The reader-handle API against the virtual reader: port names and the
 // table of open readers, the close rule of kk, and each slot command with
 // the reader's status words.

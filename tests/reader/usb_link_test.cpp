@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The USB HID link against the virtual reader: finding the device, the
 // report framing in both directions, the drain read, time-outs and a
 // reader that goes away.

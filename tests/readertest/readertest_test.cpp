@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // readertest as a program: run under vreader, from the build directory,
 // with its standard output compared line by line, and the reader's trace
 // of what it received.

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # The README's host program ("Using the library from your program"),
 # taken from the README itself: compiled against the source tree's header,
 # run under the build's vreader with the build's library, and its output

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # Prints the first fenced block of a Markdown file that follows the first
 # line containing MARKER (without the fence lines).
 #   extract.sh FILE MARKER

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The size of iReadCard's result: the largest group that the directory
 // allows, a request that fills the documented buffer to its last byte,
 // and cards whose answers are longer than their items or random.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The card model's writing on its own: UPDATE RECORD by identifier and by
 // number, the append of a cyclic record, UPDATE BINARY, what each refuses,
 // and the write conditions that guard them.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // iReadCard through the virtual reader against the modelled card of each
 // version: every file structure, the access levels, the commands the card
 // receives, the result text and the call log.

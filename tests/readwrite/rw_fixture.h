@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 // Fixture of the data-item tests: the demonstration card (of the version a
 // test chooses) with its PSAM, keypad and reader in the virtual reader,
 // iReadCard and iWriteCard called with caller buffers of exactly the

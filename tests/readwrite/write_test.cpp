@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // iWriteCard through the virtual reader: what a write leaves on the
 // modelled card of each version (read back with iReadCard), the commands
 // it sends, and the requests it refuses before anything is written.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Card authentication: the diversification data and its trace, the
 // internal authentication checked by the PSAM, and the data collected for
 // the host's security module.

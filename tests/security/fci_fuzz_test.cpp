@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The algorithm indicator parser against random and mutated file control
 // information: whatever the card sends, it reads only the bytes it was
 // given (an exact-size heap copy lets the sanitizers see any stray read),

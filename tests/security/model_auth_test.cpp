@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The PSAM services and card authentication against the modelled card and
 // PSAM, whose cryptography agrees when they hold the same master keys:
 // external and internal authentication with real cryptograms, a card that

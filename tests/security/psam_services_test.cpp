@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The PSAM services: preparation of the PSAM (application by algorithm,
 // terminal number, DF01), key initialisation with the region check and
 // the fallback on 6A88, encryption, MAC padding and folding, external

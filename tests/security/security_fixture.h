@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 // Fixture of the card security and operation tests: a freshly plugged
 // virtual reader opened on port USB1, the session and card globals at
 // their load-time values, scripted cards to put in its slots, and the

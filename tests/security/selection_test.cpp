@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Application selection: the algorithm indicator from the file control
 // information (or the region byte), the version from EF05 with its
 // region exceptions, and what a failing step leaves behind.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Random answers to the T=0 exchange, through the virtual reader: whatever
 // the reader sends back (61xx and 6Cxx with any length, other status
 // words, answers too short to hold a status word, answers longer than the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The APDU exchange with its T=0 follow-ups, through the virtual reader:
 // the exact commands the card received, what the caller gets back, and
 // that nothing is written when the exchange fails or does not fit.

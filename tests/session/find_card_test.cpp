@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The card-type check and the search for the user card: every card-type
 // path, through the virtual reader, with the power-on commands the reader
 // received and the slot left in cardSlot.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The card category probe, closing the reader, and one whole session as a
 // card-level call runs it.
 #include <cstring>

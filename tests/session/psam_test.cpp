@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Powering the PSAM with the fallback to slot 0x11, and the selection of
 // its application by the card's algorithm.
 #include "session_fixture.h"

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 // Fixture of the session tests: a freshly plugged virtual reader opened on
 // port USB1, the session globals at their load-time values, and the trace
 // of what the reader received in a compact form.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The names vreader's trace gives the messages, by slot and command.
 #include <string>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Card and PSAM together: the cryptograms that a PSAM computes for a
 // card's diversification data are the ones the card accepts, and nothing
 // else is.

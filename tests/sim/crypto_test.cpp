@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The ciphers against published test values, and the properties of the
 // key scheme that card and PSAM rely on.
 #include "crypto.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The identity-card module model: its frames, its refusals, and the text
 // block of each kind of card.
 #include <algorithm>

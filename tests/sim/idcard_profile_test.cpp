@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The identity-card and memory-card sections of card profiles: what they
 // put into the reader, and the refusal of values the cards cannot hold.
 #include <memory>

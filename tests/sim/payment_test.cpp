@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The payment application of the card model and the [payment] section of
 // card profiles, with the reader's answer to the category probe.
 #include "cards/ss_payment.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The keypad and the card's PIN in the virtual reader: keypad scripts and
 // what the keypad answers, the profile keys, and the PIN commands in cases
 // the library never produces (a reload block that does not read as one, a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Card profiles: the shipped ones, what a profile puts into the models,
 // and the refusal of malformed files with the line at fault.
 #include "profile.h"

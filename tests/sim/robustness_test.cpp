@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Whatever bytes arrive, the models answer with a status word and the
 // profile parser with a profile or a line-numbered refusal (run under the
 // sanitizers, these find reads past the end of a command or a line).

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 // Helpers of the simulator's tests: commands to a card model with the T=0
 // follow-ups a terminal makes, and the PSAM work of a terminal that
 // authenticates itself to a card.

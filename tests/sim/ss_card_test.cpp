@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The social-security card model on its own: selection, the file control
 // information, records and their errors, challenges, and what a power-on
 // clears.

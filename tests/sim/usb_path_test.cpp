@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The demonstration profile's card, PSAM and reader through the whole USB
 // path: the unmodified library opens the virtual reader, powers the card
 // and sends it APDUs with its T=0 follow-ups.

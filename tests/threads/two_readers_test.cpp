@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Two readers on the bus, one thread each: every thread opens a reader,
 // powers its card, exchanges a command, asks for the slot's state and
 // closes the reader again, round after round.  Separate handles share nothing but libusb itself, so every

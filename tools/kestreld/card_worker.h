@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 // One card operation at a time: the library is single-threaded, so every
 // call into it runs on one long-lived thread, the card worker, in arrival
 // order.  A request waits a bounded time for its turn, and only so many

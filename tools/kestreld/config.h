@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 // kestreld's configuration: the file (key = value lines) and the command
 // line set the same keys; see kestreld(8).
 #pragma once

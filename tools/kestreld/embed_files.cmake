@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Writes a C++ source that holds the bytes of files, each as an entry of
 # the table kestreld::kEmbeddedFiles (file name, bytes, size):
 #   cmake "-DINPUTS=a.html|b.js" -DOUTPUT=files.cpp -P embed_files.cmake

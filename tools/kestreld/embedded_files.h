@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 // Files built into kestreld (the demonstration page).
 #pragma once
 

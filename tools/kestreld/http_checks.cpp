@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "http_checks.h"
 
 #include <cctype>
@@ -20,6 +21,7 @@ bool equalsIgnoringCase(const std::string &a, const std::string &b) {
 // (by returning false) at the first bound passed.
 class LimitChecker : public nlohmann::json::json_sax_t {
 public:
+    explicit LimitChecker(std::size_t maxString) : maxString_(maxString) {}
     std::string error;
     bool topIsObject = false;
 
@@ -41,6 +43,7 @@ public:
     }
 
 private:
+    const std::size_t maxString_;
     int depth_ = 0;
     int members_ = 0;
     bool sawTop_ = false;
@@ -61,8 +64,8 @@ private:
     }
     bool value() { return node(false); }
     bool length(const std::string &s) {
-        return s.size() <= kMaxJsonString ||
-               fail("a text in the body is longer than " + std::to_string(kMaxJsonString) + " bytes");
+        return s.size() <= maxString_ ||
+               fail("a text in the body is longer than " + std::to_string(maxString_) + " bytes");
     }
     bool open(bool object) {
         return node(object) && (++depth_ <= kMaxJsonDepth ||
@@ -103,8 +106,8 @@ bool isJsonContentType(const std::string &contentType) {
     return equalsIgnoringCase(type, "application/json");
 }
 
-bool jsonWithinLimits(const std::string &body, std::string &error) {
-    LimitChecker checker;
+bool jsonWithinLimits(const std::string &body, std::string &error, std::size_t maxString) {
+    LimitChecker checker(maxString);
     bool ok = nlohmann::json::sax_parse(body, &checker, nlohmann::json::input_format_t::json, true, false);
     if (ok && !checker.topIsObject) checker.error = "the body must be a JSON object";
     if (!ok || !checker.topIsObject) {

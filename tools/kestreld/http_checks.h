@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 // The checks every request passes before anything else happens: who may
 // call (Host, Origin) and how large and deep its body may be.
 #pragma once
@@ -31,9 +32,10 @@ bool originAllowed(const std::string &origin, const Config &config, int port);
 // Content-Type is application/json, with or without parameters.
 bool isJsonContentType(const std::string &contentType);
 
-// The body is JSON within the bounds above (depth, members, string
-// lengths) and its top level is an object.  Checked by the JSON library's
-// event parser before any value is built.  Returns false with a message.
-bool jsonWithinLimits(const std::string &body, std::string &error);
+// The body is JSON within the bounds above (depth, members, and string
+// lengths of at most maxString bytes) and its top level is an object.
+// Checked by the JSON library's event parser before any value is built.
+// Returns false with a message.
+bool jsonWithinLimits(const std::string &body, std::string &error, std::size_t maxString = kMaxJsonString);
 
 }  // namespace kestreld

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // kestreld: the local card service.  See kestreld(8).
 #include <getopt.h>
 #include <signal.h>

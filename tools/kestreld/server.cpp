@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "server.h"
 
 #include <arpa/inet.h>
@@ -108,6 +109,10 @@ void mhdLog(void *cls, const char *format, va_list ap) {
 
 // The state of one request across the calls of the access handler.
 struct Server::Request {
+    // The largest body the request may have.
+    friend std::size_t bodyLimit(const Request &rq) {
+        return rq.endpoint && rq.endpoint->maxBody ? rq.endpoint->maxBody : kMaxBody;
+    }
     std::chrono::steady_clock::time_point started = std::chrono::steady_clock::now();
     std::string method;
     std::string path;
@@ -194,7 +199,7 @@ int Server::handle(MHD_Connection *c, const char *url, const char *method, const
         // length (chunked) that outgrows the bound, are read on and
         // dropped, so that the client gets its answer, but only so far:
         // past that the connection is closed.
-        if (rq->answered || rq->tooLarge || rq->body.size() + *uploadSize > kMaxBody) {
+        if (rq->answered || rq->tooLarge || rq->body.size() + *uploadSize > bodyLimit(*rq)) {
             rq->tooLarge = !rq->answered;
             rq->dropped += *uploadSize;
             *uploadSize = 0;
@@ -207,7 +212,7 @@ int Server::handle(MHD_Connection *c, const char *url, const char *method, const
     if (rq->answered) return MHD_YES;
     if (rq->tooLarge)
         return refuse(c, *rq, MHD_HTTP_CONTENT_TOO_LARGE,
-                      "the request body is larger than " + std::to_string(kMaxBody) + " bytes");
+                      "the request body is larger than " + std::to_string(bodyLimit(*rq)) + " bytes");
     return dispatch(c, *rq);
 }
 
@@ -280,9 +285,10 @@ int Server::checkHeaders(MHD_Connection *c, const char *url, const char *method,
         if (type.count != 1 || !isJsonContentType(type.value))
             return refuse(c, rq, MHD_HTTP_UNSUPPORTED_MEDIA_TYPE, "the body must be sent as application/json");
         HeaderCount length = header(c, "Content-Length");
-        if (length.count == 1 && (length.value.size() > 9 || strtoul(length.value.c_str(), nullptr, 10) > kMaxBody))
+        if (length.count == 1 &&
+            (length.value.size() > 9 || strtoul(length.value.c_str(), nullptr, 10) > bodyLimit(rq)))
             return refuse(c, rq, MHD_HTTP_CONTENT_TOO_LARGE,
-                          "the request body is larger than " + std::to_string(kMaxBody) + " bytes");
+                          "the request body is larger than " + std::to_string(bodyLimit(rq)) + " bytes");
     }
     return MHD_YES;
 }
@@ -322,7 +328,8 @@ int Server::runOperation(MHD_Connection *c, Request &rq) {
     if (e.method == Method::kPost) {
         std::string error;
         if (rq.body.empty()) rq.body = "{}";
-        if (!jsonWithinLimits(rq.body, error)) return refuse(c, rq, MHD_HTTP_BAD_REQUEST, error);
+        if (!jsonWithinLimits(rq.body, error, e.maxString ? e.maxString : kMaxJsonString))
+            return refuse(c, rq, MHD_HTTP_BAD_REQUEST, error);
         json body = json::parse(rq.body, nullptr, false);
         if (body.is_discarded() || !body.is_object())
             return refuse(c, rq, MHD_HTTP_BAD_REQUEST, "the body is not a valid JSON object");
@@ -336,7 +343,9 @@ int Server::runOperation(MHD_Connection *c, Request &rq) {
     const std::function<bool()> wanted = [c] { return !clientGone(c); };
     const std::function<void()> job = [&] {
         const auto callStarted = std::chrono::steady_clock::now();
+        running_ = &e;
         result = runEndpoint(e, params);
+        running_ = nullptr;
         callTime = std::chrono::steady_clock::now() - callStarted;
     };
     const CardWorker::Outcome outcome = worker_.run(wanted, job);
@@ -346,11 +355,17 @@ int Server::runOperation(MHD_Connection *c, Request &rq) {
     }
     if (outcome != CardWorker::kDone) {
         logRequest(rq, MHD_HTTP_SERVICE_UNAVAILABLE, outcome == CardWorker::kQueueFull ? "queue full" : "waited too long");
-        return reply(c, rq, MHD_HTTP_SERVICE_UNAVAILABLE,
-                     errorBody(MHD_HTTP_SERVICE_UNAVAILABLE, "busy: the reader is serving other requests; try again"),
+        // Say so when the reader waits for a person, which takes longer.
+        const Endpoint *running = running_;
+        std::string busy = "busy: the reader is serving other requests";
+        if (running && running->waitsFor)
+            busy += std::string(" (") + running->name + ", which may wait for " + running->waitsFor + ")";
+        return reply(c, rq, MHD_HTTP_SERVICE_UNAVAILABLE, errorBody(MHD_HTTP_SERVICE_UNAVAILABLE, busy + "; try again"),
                      "application/json; charset=utf-8");
     }
-    if (changesCard) log_.line(std::string("done: ") + e.name + " from " + who + ", code " + std::to_string(result.code));
+    if (changesCard)
+        log_.line(std::string("done: ") + e.name + " from " + who + ", code " + std::to_string(result.code) +
+                  (result.logNote.empty() ? "" : ", " + result.logNote));
     char call[64];
     snprintf(call, sizeof call, "code %ld, library %.1f ms", result.code,
              std::chrono::duration<double, std::milli>(callTime).count());

@@ -1,8 +1,10 @@
+/* SPDX-License-Identifier: MIT */
 // The HTTP side of kestreld: listens on 127.0.0.1 and ::1, checks every
 // request (Host, Origin, size, method, content type, body) and runs the
 // endpoints one card operation at a time.
 #pragma once
 
+#include <atomic>
 #include <string>
 
 #include "card_worker.h"
@@ -13,6 +15,8 @@ struct MHD_Daemon;
 struct MHD_Connection;
 
 namespace kestreld {
+
+struct Endpoint;
 
 class Server {
 public:
@@ -56,6 +60,8 @@ private:
     // The destructor stops the daemons (and so every request that waits
     // for the worker) before the worker goes.
     CardWorker worker_;
+    // The operation on the card worker now, for the busy answers.
+    std::atomic<const Endpoint *> running_{nullptr};
 };
 
 }  // namespace kestreld

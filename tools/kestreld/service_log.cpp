@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "service_log.h"
 
 #include <cerrno>

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 // kestreld's log: one line per request and per event, with the time, to
 // the configured file or to standard error.  Card data, PINs and request
 // bodies are never logged.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "text.h"
 
 #include <cerrno>
@@ -10,17 +11,23 @@ namespace {
 
 const char kReplacement[] = "\xEF\xBF\xBD";  // U+FFFD
 
-// One converter per thread, opened on first use and closed when the
-// thread ends; (iconv_t)-1 when the system has no GB18030 converter.
+// One converter each way per thread, opened on first use and closed when
+// the thread ends; (iconv_t)-1 when the system has no GB18030 converter.
 struct Converter {
-    iconv_t cd = iconv_open("UTF-8", "GB18030");
+    iconv_t cd;
+    Converter(const char *to, const char *from) : cd(iconv_open(to, from)) {}
     ~Converter() {
         if (cd != reinterpret_cast<iconv_t>(-1)) iconv_close(cd);
     }
 };
 
 iconv_t converter() {
-    thread_local Converter c;
+    thread_local Converter c("UTF-8", "GB18030");
+    return c.cd;
+}
+
+iconv_t toGb18030() {
+    thread_local Converter c("GB18030", "UTF-8");
     return c.cd;
 }
 
@@ -58,6 +65,24 @@ std::string gb18030ToUtf8(const char *bytes, std::size_t n) {
         iconv(cd, nullptr, nullptr, nullptr, nullptr);
     }
     return out;
+}
+
+bool utf8ToGb18030(const std::string &utf8, std::string &gb18030) {
+    gb18030.clear();
+    iconv_t cd = toGb18030();
+    if (cd == reinterpret_cast<iconv_t>(-1)) return false;
+    iconv(cd, nullptr, nullptr, nullptr, nullptr);
+    char *in = const_cast<char *>(utf8.data());
+    std::size_t inLeft = utf8.size();
+    char chunk[256];
+    while (inLeft > 0) {
+        char *o = chunk;
+        std::size_t oLeft = sizeof chunk;
+        std::size_t r = iconv(cd, &in, &inLeft, &o, &oLeft);
+        gb18030.append(chunk, static_cast<std::size_t>(o - chunk));
+        if (r == static_cast<std::size_t>(-1) && errno != E2BIG) return false;
+    }
+    return true;
 }
 
 std::string bufferText(const char *buffer, std::size_t size) {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // readertest: exercises libkestrel on a reader.
 //
 //   readertest TEST

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /*
  * A host program built against an installed libkestrel: it includes the
  * installed header, links the installed library, and talks to the reader

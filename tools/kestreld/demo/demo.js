@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 // The demonstration page: reads the identity card, the social-security
 // card and its bank-card number from kestreld and lays them out as cards.
 //
