@@ -91,7 +91,7 @@ const Row kRows[] = {
          long rc = iWriteCard(1, &info[0], &addr[0], &data[0], out.text());
          return Outcome{rc, {bytesOf(out)}};
      },
-     TextRule::CardTable, noOptionalStep, 0, false, CardState{[] { freshCards(); }, writtenOnCard, writtenAsRead}},
+     TextRule::CardTable, firstPsamPowerOn, 0, false, CardState{[] { freshCards(); }, writtenOnCard, writtenAsRead}},
 };
 
 }  // namespace
